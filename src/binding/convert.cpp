@@ -1,0 +1,222 @@
+#include "convert.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "errors.hpp"
+#include "matrix_object.hpp"
+
+namespace quorvel::binding {
+namespace {
+
+// A length hint is only a hint: never reserve more than this from one.
+constexpr Py_ssize_t k_hint_cap = 4096;
+
+constexpr const char* k_str_refused = "Can't extract `str` to `Vec`";
+
+Index index_of_int(PyObject* integer) {
+    const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
+    if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred())
+        throw_pending();
+    return value;
+}
+
+[[noreturn]] void not_a_sequence(PyObject* object) {
+    const std::string name = qualname(Py_TYPE(object)).value_or("<failed to extract type name>");
+    const std::string message = "'" + name + "' object cannot be converted to 'Sequence'";
+    raise(PyExc_TypeError, message.c_str());
+}
+
+// The length a sequence reports, as a capacity hint.  An ordinary exception
+// from the length query is dropped (the hint is then 0); one that derives
+// only from BaseException, such as KeyboardInterrupt, ends the conversion.
+Py_ssize_t capacity_hint(PyObject* sequence) {
+    const Py_ssize_t length = PySequence_Size(sequence);
+    if (length >= 0)
+        return std::min(length, k_hint_cap);
+    if (PyErr_Occurred() == nullptr || PyErr_ExceptionMatches(PyExc_Exception)) {
+        PyErr_Clear();
+        return 0;
+    }
+    throw_pending();
+}
+
+// Reads the items of a sequence (already checked to be one, and not a str)
+// in iteration order.  Exact lists and tuples are read in place, exactly as
+// their iterators would read them: a list is re-measured before every item,
+// and the item is held while its conversion may run Python code.
+template <class Item, Item (*Convert)(PyObject*)>
+std::vector<Item> read_items(PyObject* sequence) {
+    std::vector<Item> items;
+    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
+        const bool list = PyList_CheckExact(sequence);
+        items.reserve(static_cast<std::size_t>(Py_SIZE(sequence)));
+        for (Py_ssize_t i = 0; i < Py_SIZE(sequence); ++i) {
+            const Ref item = Ref::borrowed(list ? PyList_GET_ITEM(sequence, i)
+                                                : PyTuple_GET_ITEM(sequence, i));
+            items.push_back(Convert(item.get()));
+        }
+        return items;
+    }
+    items.reserve(static_cast<std::size_t>(capacity_hint(sequence)));
+    const Ref iterator = checked(PyObject_GetIter(sequence));
+    while (Ref item{PyIter_Next(iterator.get())})
+        items.push_back(Convert(item.get()));
+    if (PyErr_Occurred())
+        throw_pending();
+    return items;
+}
+
+// A row from any object but a str.
+Row row_of(PyObject* object) {
+    if (PyBytes_CheckExact(object)) {
+        const auto* data = reinterpret_cast<const Byte*>(PyBytes_AS_STRING(object));
+        return Row(data, data + PyBytes_GET_SIZE(object));
+    }
+    if (PyByteArray_CheckExact(object)) {
+        const auto* data = reinterpret_cast<const Byte*>(PyByteArray_AS_STRING(object));
+        return Row(data, data + PyByteArray_GET_SIZE(object));
+    }
+    if (!PySequence_Check(object))
+        not_a_sequence(object);
+    return read_items<Byte, extract_byte>(object);
+}
+
+Row row_item(PyObject* object) { return extract_byte_list(object); }
+
+// The interpreter's cached ints 0 .. 255, each held once for one result.
+class SmallInts {
+public:
+    SmallInts() {
+        for (std::size_t v = 0; v < ints_.size(); ++v)
+            ints_[v] = made(PyLong_FromLong(static_cast<long>(v)));
+    }
+    /// A new reference to the int `value`.
+    PyObject* operator()(Byte value) const {
+        PyObject* integer = ints_[value].get();
+        Py_INCREF(integer);
+        return integer;
+    }
+
+private:
+    std::array<Ref, 256> ints_;
+};
+
+}  // namespace
+
+Index extract_index(PyObject* object) {
+    if (PyLong_Check(object))
+        return index_of_int(object);
+    const Ref integer = checked(PyNumber_Index(object));
+    return index_of_int(integer.get());
+}
+
+Byte extract_byte(PyObject* object) {
+    const long value = PyLong_AsLong(object);
+    if (value == -1 && PyErr_Occurred())
+        throw_pending();
+    if (value < 0 || value > 255)
+        raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+    return static_cast<Byte>(value);
+}
+
+Row extract_byte_list(PyObject* object) {
+    if (PyUnicode_Check(object))
+        raise(PyExc_TypeError, k_str_refused);
+    return row_of(object);
+}
+
+std::vector<Row> extract_rows(PyObject* object) {
+    if (PyUnicode_Check(object))
+        raise(PyExc_TypeError, k_str_refused);
+    if (!PySequence_Check(object))
+        not_a_sequence(object);
+    return read_items<Row, row_item>(object);
+}
+
+Ref py_count(Index value) { return made(PyLong_FromUnsignedLongLong(value)); }
+Ref py_entry(Byte value) { return made(PyLong_FromLong(value)); }
+Ref py_bool(bool value) { return Ref::borrowed(value ? Py_True : Py_False); }
+Ref py_none() { return Ref::borrowed(Py_None); }
+
+Ref py_text(const std::string& text) {
+    return made(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+
+Ref rows_to_list(const std::vector<Row>& rows) {
+    const SmallInts ints;
+    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(rows.size())));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        Ref inner = made(PyList_New(static_cast<Py_ssize_t>(row.size())));
+        PyObject** slots = reinterpret_cast<PyListObject*>(inner.get())->ob_item;
+        for (std::size_t j = 0; j < row.size(); ++j)
+            slots[j] = ints(row[j]);
+        PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
+    }
+    return outer;
+}
+
+Ref new_matrix_object(Matrix&& matrix) {
+    PyTypeObject* type = matrix_type();
+    PyObject* object = type->tp_alloc(type, 0);
+    if (object == nullptr) {
+        PyObject* error_type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&error_type, &value, &traceback);
+        const Ref owned_type(error_type);
+        const Ref owned_value(value);
+        const Ref owned_traceback(traceback);
+        std::string description = error_type != nullptr
+                                      ? reinterpret_cast<PyTypeObject*>(error_type)->tp_name
+                                      : "no exception was set";
+        if (value != nullptr) {
+            if (const Ref text{PyObject_Str(value)}) {
+                const char* utf8 = PyUnicode_AsUTF8(text.get());
+                if (utf8 != nullptr && *utf8 != '\0')
+                    description += std::string(": ") + utf8;
+            }
+            PyErr_Clear();
+        }
+        panic("called `Result::unwrap()` on an `Err` value: " + description);
+    }
+    init_matrix_object(object, std::move(matrix));
+    return Ref(object);
+}
+
+Ref elimination_result(Elimination&& result) {
+    const Index nrows = result.matrix.nrows();
+    Ref matrix = new_matrix_object(std::move(result.matrix));
+
+    // One int per distinct row index, made when first needed.
+    std::vector<Ref> indexes(nrows);
+    const auto index = [&](Index value) {
+        Ref& slot = indexes[value];
+        if (!slot)
+            slot = made(PyLong_FromUnsignedLongLong(value));
+        Py_INCREF(slot.get());
+        return slot.get();
+    };
+    const RowLog& log = result.log;
+    Ref pairs = made(PyList_New(static_cast<Py_ssize_t>(log.size())));
+    for (std::size_t k = 0; k < log.size(); ++k) {
+        const RowOp op = log[k];
+        Ref pair = made(PyTuple_New(2));
+        PyTuple_SET_ITEM(pair.get(), 0, index(op.target));
+        PyTuple_SET_ITEM(pair.get(), 1, index(op.source));
+        // A tuple of ints can never be part of a reference cycle; untracked,
+        // the millions of pairs of a large log cost the collector nothing.
+        PyObject_GC_UnTrack(pair.get());
+        PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(k), pair.release());
+    }
+
+    Ref tuple = made(PyTuple_New(2));
+    PyTuple_SET_ITEM(tuple.get(), 0, matrix.release());
+    PyTuple_SET_ITEM(tuple.get(), 1, pairs.release());
+    return tuple;
+}
+
+}  // namespace quorvel::binding

@@ -1,0 +1,197 @@
+#include "errors.hpp"
+
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+namespace quorvel::binding {
+namespace {
+
+constexpr const char* k_panic_doc =
+    "The exception raised when quorvel's native code fails an internal check.\n\n"
+    "Like SystemExit, it derives from BaseException rather than Exception, so "
+    "that it usually propagates all the way up and makes the interpreter exit "
+    "instead of being caught by an ordinary `except Exception:`.";
+
+// The exception type of internal failures, made on first need and kept for
+// the life of the process.  It is not a module attribute: Python reaches it
+// only through a caught instance.
+PyObject* g_panic_type = nullptr;
+
+PyObject* panic_type() {
+    if (g_panic_type == nullptr) {
+        PyObject* made_type = PyErr_NewExceptionWithDoc("vellrin_runtime.PanicException",
+                                                        k_panic_doc, PyExc_BaseException, nullptr);
+        // Creating a type can run Python code; if another thread stored one
+        // meanwhile, keep the first.
+        if (g_panic_type == nullptr)
+            g_panic_type = made_type;
+        else
+            Py_XDECREF(made_type);
+    }
+    return g_panic_type;
+}
+
+bool g_reported_before = false;
+
+// The failure report, written to the process's standard error at the moment
+// the failure reaches the call boundary, before the exception is raised.
+void write_report(const std::source_location& where, const std::string& message) {
+    std::fprintf(stderr, "thread '<unnamed>' panicked at %s:%u:%u:\n%s\n", where.file_name(),
+                 static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()),
+                 message.c_str());
+    if (!g_reported_before) {
+        g_reported_before = true;
+        std::fputs("note: quorvel raises this internal failure in Python as PanicException, "
+                   "which derives from BaseException\n",
+                   stderr);
+    }
+    std::fflush(stderr);
+}
+
+// Raises PanicException(message).  Should the type or the instance not be
+// made (memory ran out), the interpreter's own error stays set instead.
+void raise_panic(const std::string& message) {
+    PyObject* type = panic_type();
+    if (type == nullptr)
+        return;
+    Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!text)
+        return;
+    Ref instance(PyObject_CallOneArg(type, text.get()));
+    if (!instance)
+        return;
+    PyErr_SetObject(type, instance.get());
+}
+
+}  // namespace
+
+void raise(PyObject* type, const char* message) {
+    PyErr_SetString(type, message);
+    throw PythonError{};
+}
+
+void throw_pending() {
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (type == nullptr)
+        raise(PyExc_SystemError, "attempted to fetch exception but none was set");
+    if (type != g_panic_type || g_panic_type == nullptr) {
+        PyErr_Restore(type, value, traceback);
+        throw PythonError{};
+    }
+    // Python code raised the PanicException of an earlier failure into this
+    // call: print it with its traceback, then fail with the same message.
+    PyErr_NormalizeException(&type, &value, &traceback);
+    std::string message = "Unwrapped panic from Python code";
+    if (value != nullptr) {
+        if (Ref text{PyObject_Str(value)}) {
+            message = utf8_lossy(text.get());
+        } else {
+            PyErr_Clear();
+        }
+    }
+    std::fputs("quorvel: Python code called by this method raised a PanicException; "
+               "the call fails with it\nPython stack trace below:\n",
+               stderr);
+    std::fflush(stderr);
+    PyErr_Restore(type, value, traceback);
+    PyErr_PrintEx(0);
+    throw PanicFromPython{std::move(message)};
+}
+
+void result_failure(std::source_location where) {
+    PyErr_PrintEx(0);
+    throw Panic("Python API call failed", where);
+}
+
+std::optional<std::string> qualname(PyTypeObject* type) {
+    Ref name{PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__")};
+    if (name && PyUnicode_Check(name.get())) {
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size))
+            return std::string(utf8, static_cast<std::size_t>(size));
+    }
+    PyErr_Clear();
+    return std::nullopt;
+}
+
+std::string utf8_lossy(PyObject* text) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size))
+        return std::string(utf8, static_cast<std::size_t>(size));
+    // Lone surrogates: encode them as they are, then decode the result with
+    // each invalid byte replaced by U+FFFD.
+    PyErr_Clear();
+    Ref bytes{PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass")};
+    Ref clean{bytes ? PyUnicode_DecodeUTF8(PyBytes_AS_STRING(bytes.get()),
+                                           PyBytes_GET_SIZE(bytes.get()), "replace")
+                    : nullptr};
+    const char* utf8 = clean ? PyUnicode_AsUTF8AndSize(clean.get(), &size) : nullptr;
+    if (utf8 == nullptr)
+        throw_pending();
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string text_of(PyObject* object, PyObject* context) {
+    if (Ref text{PyObject_Str(object)})
+        return utf8_lossy(text.get());
+    PyErr_WriteUnraisable(context);
+    if (std::optional<std::string> name = qualname(Py_TYPE(object)))
+        return "<unprintable " + *name + " object>";
+    return "<unprintable object>";
+}
+
+void rethrow_argument_error(const char* name) {
+    // Exactly TypeError; subclasses and every other exception pass on.
+    if (PyErr_Occurred() != PyExc_TypeError)
+        throw PythonError{};
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref owned_type(type);
+    Ref owned_value(value);
+    Ref owned_traceback(traceback);
+    if (value == nullptr)
+        raise(PyExc_SystemError, "attempted to fetch exception but none was set");
+
+    const std::string message = "argument '" + std::string(name) + "': " + text_of(value, value);
+    Ref text = checked(
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    Ref error = checked(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+    if (PyObject* cause = PyException_GetCause(value))
+        PyException_SetCause(error.get(), cause);  // steals the new reference
+    PyErr_SetObject(PyExc_TypeError, error.get());
+    throw PythonError{};
+}
+
+PyObject* translate_current_exception() noexcept {
+    try {
+        try {
+            throw;
+        } catch (const PythonError&) {
+            // Already set.
+        } catch (const PanicFromPython& failure) {
+            raise_panic(failure.message);
+        } catch (const Panic& failure) {
+            write_report(failure.where(), failure.message());
+            raise_panic(failure.message());
+        } catch (const std::bad_alloc&) {
+            PyErr_NoMemory();
+        } catch (const std::length_error&) {
+            const Panic failure("capacity overflow");
+            write_report(failure.where(), failure.message());
+            raise_panic(failure.message());
+        }
+    } catch (...) {
+        // Building the exception itself failed: memory ran out.
+        PyErr_NoMemory();
+    }
+    return nullptr;
+}
+
+}  // namespace quorvel::binding

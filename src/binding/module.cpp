@@ -1,0 +1,80 @@
+// The module `quorvel`: one class, `Matrix`.
+//
+//     >>> from quorvel import Matrix
+//     >>> m = Matrix([[0, 1], [1, 1]])
+//     >>> m.echelon_form()
+//     ([[1, 0], [0, 1]], [(0, 1), (1, 0), (0, 1), (0, 1)])
+//
+// The module belongs to the first interpreter that imports it; imports from
+// any other interpreter fail.  Later imports in that interpreter, also after
+// the module was dropped from sys.modules, get the same module object.
+#include <atomic>
+#include <cstdint>
+
+#include "errors.hpp"
+#include "matrix_object.hpp"
+
+namespace quorvel::binding {
+namespace {
+
+// The API version that PyModule_Create passes in CPython 3.10.
+constexpr int k_api_version = 1013;
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "quorvel",
+    "Dense matrices over GF(2) with reduced echelon forms and their row-operation logs.",
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+std::atomic<std::int64_t> g_owner{-1};
+PyObject* g_module = nullptr;
+
+Ref make_module() {
+    Ref module = checked(PyModule_Create2(&g_module_def, k_api_version));
+    PyObject* type = reinterpret_cast<PyObject*>(matrix_type());
+    const Ref name = checked(PyUnicode_FromString("Matrix"));
+    Ref all{PyObject_GetAttrString(module.get(), "__all__")};
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+            throw_pending();
+        PyErr_Clear();
+        all = checked(PyList_New(0));
+        if (PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0)
+            throw_pending();
+    }
+    if (PyList_Append(all.get(), name.get()) < 0) {
+        PyErr_Clear();
+        panic("could not append __name__ to __all__");
+    }
+    if (PyObject_SetAttr(module.get(), name.get(), type) < 0)
+        throw_pending();
+    return module;
+}
+
+}  // namespace
+}  // namespace quorvel::binding
+
+PyMODINIT_FUNC PyInit_quorvel() {
+    using namespace quorvel::binding;
+    return boundary([] {
+        const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+        if (id == -1)
+            throw_pending();
+        std::int64_t owner = -1;
+        if (!g_owner.compare_exchange_strong(owner, id) && owner != id)
+            raise(PyExc_ImportError,
+                  "quorvel does not support sub-interpreters: it is already loaded in another "
+                  "interpreter of this process");
+        if (g_module != nullptr)
+            return Ref::borrowed(g_module);
+        Ref module = make_module();
+        g_module = Ref::borrowed(module.get()).release();
+        return module;
+    });
+}

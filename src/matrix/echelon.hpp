@@ -1,0 +1,50 @@
+// Eliminations over GF(2): reduced row echelon forms with their row-operation
+// logs, the last-row reduction, and rank and kernel read off an echelon form.
+//
+// The functions in `quorvel` are the ones to call.  Each has an exact
+// implementation in `quorvel::exact` that works entry by entry on the bytes
+// and defines the behaviour for every input: ragged rows, entries other than
+// 0 and 1, and the failure raised at the exact entry.
+#pragma once
+
+#include <vector>
+
+#include "matrix.hpp"
+
+namespace quorvel {
+
+/// Gauss-Jordan elimination on a copy; the pivot test is "entry == 1" and the
+/// clearing addition is `add_rows` of the copy.
+[[nodiscard]] Elimination echelon_form(const Matrix& m);
+
+/// The same elimination with the pivot test "entry != 0" and the clearing
+/// addition (a + b) mod 2 over the first ncols entries of the input.
+[[nodiscard]] Elimination row_echelon_full_matrix(const Matrix& m);
+
+/// Reduces the last row of a copy against the rows above it, then moves the
+/// rows into order with one upward pass.
+[[nodiscard]] Elimination echelon_form_last_row(const Matrix& m);
+
+/// The variant of `echelon_form_last_row` for testing a new row for
+/// dependence: a tighter distance bound, a scan that passes rows without a 1,
+/// no failure when nothing matches, and an upward pass that leaves the last
+/// row out.
+[[nodiscard]] Elimination echelon_form_last_row_dep(const Matrix& m);
+
+/// The number of distinct columns holding the first 1 of some row.
+[[nodiscard]] Index rank(const Matrix& m);
+
+/// One null-space vector per column without a pivot, for a matrix in reduced
+/// row echelon form.
+[[nodiscard]] std::vector<Row> kernel(const Matrix& m);
+
+namespace exact {
+Elimination echelon_form(const Matrix& m);
+Elimination row_echelon_full_matrix(const Matrix& m);
+Elimination echelon_form_last_row(const Matrix& m);
+Elimination echelon_form_last_row_dep(const Matrix& m);
+Index rank(const Matrix& m);
+std::vector<Row> kernel(const Matrix& m);
+}  // namespace exact
+
+}  // namespace quorvel

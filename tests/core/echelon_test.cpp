@@ -1,0 +1,240 @@
+#include "matrix/echelon.hpp"
+
+#include <random>
+
+#include "test_support.hpp"
+
+namespace quorvel {
+namespace {
+
+using testing::failure_of;
+using testing::index_message;
+using testing::ops;
+using testing::rows;
+
+using Method = Elimination (*)(const Matrix&);
+
+struct Case {
+    const char* name;
+    Matrix input;
+    Matrix output;
+    std::vector<RowOp> log;
+};
+
+void expect_result(Method method, const Case& c) {
+    const Elimination e = method(c.input);
+    EXPECT_EQ(e.matrix, c.output) << c.name << ": " << e.matrix.to_string();
+    EXPECT_EQ(e.log.pairs(), c.log) << c.name;
+}
+
+TEST(EchelonForm, ExamplesShared) {
+    const std::vector<Case> cases = {
+        {"no rows", Matrix(), Matrix(), {}},
+        {"empty rows", rows({{}, {}}), rows({{}, {}}), {}},
+        {"identity", rows({{1, 0}, {0, 1}}), rows({{1, 0}, {0, 1}}), {}},
+        {"zeros", rows({{0, 0}, {0, 0}}), rows({{0, 0}, {0, 0}}), {}},
+        {"exchange", rows({{0, 1}, {1, 0}}), rows({{1, 0}, {0, 1}}), ops({{0, 1}, {1, 0}, {0, 1}})},
+        {"clear both ways", rows({{1, 1}, {1, 0}}), rows({{1, 0}, {0, 1}}), ops({{1, 0}, {0, 1}})},
+        {"dependent", rows({{1, 0, 1}, {0, 1, 1}, {1, 1, 0}}),
+         rows({{1, 0, 1}, {0, 1, 1}, {0, 0, 0}}), ops({{2, 0}, {2, 1}})},
+        {"exchange then clear", rows({{0, 1, 1}, {1, 1, 0}, {1, 0, 1}}),
+         rows({{1, 0, 1}, {0, 1, 1}, {0, 0, 0}}),
+         ops({{0, 1}, {1, 0}, {0, 1}, {2, 0}, {0, 1}, {2, 1}})},
+        {"empty column", rows({{0, 0, 1}, {0, 1, 1}, {0, 1, 0}}),
+         rows({{0, 1, 0}, {0, 0, 1}, {0, 0, 0}}),
+         ops({{0, 1}, {1, 0}, {0, 1}, {2, 0}, {0, 1}, {2, 1}})},
+        {"equal rows", rows({{1, 1}, {1, 1}, {1, 1}}), rows({{1, 1}, {0, 0}, {0, 0}}),
+         ops({{1, 0}, {2, 0}})},
+        {"clear above", rows({{1, 1, 1}, {0, 1, 1}}), rows({{1, 0, 0}, {0, 1, 1}}), ops({{0, 1}})},
+        {"longer row last", rows({{1, 1}, {1, 0, 1}}), rows({{1, 0}, {0, 1, 1}}),
+         ops({{1, 0}, {0, 1}})},
+    };
+    for (const Case& c : cases) {
+        expect_result(exact::echelon_form, c);
+        expect_result(exact::row_echelon_full_matrix, c);
+    }
+}
+
+TEST(EchelonForm, RaggedAndNonBinaryDiffer) {
+    expect_result(exact::echelon_form, {"long pivot", rows({{0, 1}, {1, 0, 1}, {1, 0, 0}}),
+                                        rows({{1, 0, 1}, {0, 1}, {0, 0, 1}}),
+                                        ops({{0, 1}, {1, 0}, {0, 1}, {2, 0}})});
+    expect_result(exact::row_echelon_full_matrix,
+                  {"long pivot", rows({{0, 1}, {1, 0, 1}, {1, 0, 0}}),
+                   rows({{1, 0, 1}, {0, 1}, {0, 0, 0}}), ops({{0, 1}, {1, 0}, {0, 1}, {2, 0}})});
+    expect_result(exact::row_echelon_full_matrix,
+                  {"short pivot", rows({{0, 1}, {1, 1, 1}, {1, 0, 1}}),
+                   rows({{1, 0, 1}, {0, 1}, {0, 0, 1}}),
+                   ops({{0, 1}, {1, 0}, {0, 1}, {2, 0}, {0, 1}, {2, 1}})});
+    expect_result(exact::echelon_form, {"two", rows({{2, 1}, {1, 1}}), rows({{3, 0}, {2, 1}}),
+                                        ops({{0, 1}, {1, 0}, {0, 1}, {0, 1}})});
+    expect_result(exact::row_echelon_full_matrix,
+                  {"two", rows({{2, 1}, {1, 1}}), rows({{2, 1}, {1, 0}}), ops({{1, 0}})});
+
+    const Matrix short_pivot = rows({{0, 1}, {1, 1, 1}, {1, 0, 1}});
+    EXPECT_EQ(failure_of([&] { (void)exact::echelon_form(short_pivot); }), index_message(2, 2));
+    for (Method method : {exact::echelon_form, exact::row_echelon_full_matrix}) {
+        EXPECT_EQ(failure_of([&] { (void)method(rows({{1, 0, 1}, {1, 1}})); }), index_message(2, 2));
+        EXPECT_EQ(failure_of([&] { (void)method(rows({{0, 1}, {1}})); }), index_message(1, 1));
+    }
+}
+
+TEST(LastRow, Examples) {
+    const std::vector<Case> shared = {
+        {"zero row", rows({{0, 0}}), rows({{0, 0}}), {}},
+        {"no columns", rows({{}, {}}), rows({{}, {}}), {}},
+        {"match", rows({{1, 0}, {1, 0}}), rows({{1, 0}, {0, 0}}), ops({{1, 0}})},
+        {"every row", rows({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}}),
+         rows({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 0}}), ops({{3, 0}, {3, 1}, {3, 2}})},
+        {"limit", rows({{1}, {1}, {1}}), rows({{1}, {1}, {0}}), ops({{2, 0}})},
+        {"zero row exchange", rows({{1, 1, 0}, {0, 0, 0}, {0, 1, 1}}),
+         rows({{1, 1, 0}, {0, 1, 1}, {0, 0, 0}}), ops({{1, 2}, {2, 1}, {1, 2}})},
+        {"last column", rows({{0, 0, 1}, {0, 0, 1}, {0, 0, 0}}),
+         rows({{0, 0, 1}, {0, 0, 0}, {0, 0, 0}}), ops({{1, 0}})},
+        {"tie", rows({{0, 0, 1, 0}, {0, 1, 0, 0}, {0, 1, 1, 0}, {1, 0, 0, 0}}),
+         rows({{1, 0, 0, 0}, {0, 0, 1, 0}, {0, 1, 1, 0}, {0, 0, 0, 0}}),
+         ops({{1, 3}, {3, 1}, {1, 3}, {3, 2}, {3, 0}, {1, 0}, {0, 1}, {1, 0}})},
+        {"two above", rows({{0, 2}, {1, 0}, {0, 0}}), rows({{1, 0}, {0, 2}, {0, 0}}),
+         ops({{1, 0}, {0, 1}, {1, 0}})},
+    };
+    for (const Case& c : shared) {
+        expect_result(exact::echelon_form_last_row, c);
+        expect_result(exact::echelon_form_last_row_dep, c);
+    }
+
+    expect_result(exact::echelon_form_last_row_dep, {"one row", rows({{1, 1}}), rows({{1, 1}}), {}});
+    expect_result(exact::echelon_form_last_row_dep,
+                  {"bound", rows({{0, 1}, {1, 0}}), rows({{0, 1}, {1, 0}}), {}});
+    expect_result(exact::echelon_form_last_row,
+                  {"zero row first", rows({{0, 0, 0}, {1, 0, 1}, {1, 0, 0}}),
+                   rows({{1, 0, 0}, {0, 0, 1}, {0, 0, 0}}), ops({{0, 2}, {2, 0}, {0, 2}, {1, 0}})});
+    expect_result(exact::echelon_form_last_row_dep,
+                  {"zero row first", rows({{0, 0, 0}, {1, 0, 1}, {1, 0, 0}}),
+                   rows({{1, 0, 1}, {0, 0, 1}, {0, 0, 0}}),
+                   ops({{2, 1}, {0, 2}, {2, 0}, {0, 2}, {1, 0}, {0, 1}, {1, 0}})});
+    const Matrix closest = rows({{1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 1, 0}});
+    const Matrix ordered = rows({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 0, 0}});
+    expect_result(exact::echelon_form_last_row,
+                  {"closest", closest, ordered, ops({{1, 3}, {3, 1}, {1, 3}})});
+    expect_result(exact::echelon_form_last_row_dep,
+                  {"closest", closest, ordered,
+                   ops({{2, 3}, {3, 2}, {2, 3}, {1, 3}, {3, 1}, {1, 3}, {2, 1}, {1, 2}, {2, 1}})});
+    expect_result(exact::echelon_form_last_row,
+                  {"equal leads", rows({{0, 1, 0}, {0, 1, 1}, {0, 0, 0}}),
+                   rows({{0, 1, 0}, {0, 0, 1}, {0, 0, 0}}), ops({{1, 0}})});
+    expect_result(exact::echelon_form_last_row_dep,
+                  {"equal leads", rows({{0, 1, 0}, {0, 1, 1}, {0, 0, 0}}),
+                   rows({{0, 1, 0}, {0, 1, 1}, {0, 0, 0}}), {}});
+    expect_result(exact::echelon_form_last_row_dep,
+                  {"two last", rows({{1, 0}, {0, 2}}), rows({{1, 0}, {0, 2}}), {}});
+}
+
+TEST(LastRow, Failures) {
+    const std::string none = k_unwrap_none;
+    for (Method method : {exact::echelon_form_last_row, exact::echelon_form_last_row_dep}) {
+        EXPECT_EQ(failure_of([&] { (void)method(Matrix()); }),
+                  index_message(0, 18446744073709551615ULL));
+        EXPECT_EQ(failure_of([&] { (void)method(rows({{0, 0}, {2, 0}, {0, 0}})); }), none);
+    }
+    EXPECT_EQ(failure_of([&] { (void)exact::echelon_form_last_row(rows({{1, 1}})); }), none);
+    EXPECT_EQ(failure_of([&] { (void)exact::echelon_form_last_row(rows({{0, 1}, {1, 0}})); }),
+              none);
+    EXPECT_EQ(failure_of([&] { (void)exact::echelon_form_last_row(rows({{1, 0}, {0, 2}})); }),
+              none);
+}
+
+TEST(RankKernel, Examples) {
+    struct RK {
+        Matrix m;
+        Index rank;
+        std::vector<Row> kernel;
+    };
+    const std::vector<RK> cases = {
+        {Matrix(), 0, {}},
+        {rows({{}, {}}), 0, {}},
+        {rows({{0}}), 0, {{1}}},
+        {rows({{1}}), 1, {}},
+        {rows({{0, 0}, {0, 0}}), 0, {{1, 0}, {0, 1}}},
+        {rows({{1, 0}, {0, 1}}), 2, {}},
+        {rows({{1, 1, 0}, {0, 0, 1}}), 2, {{1, 1, 0}}},
+        {rows({{1, 0, 1, 1}, {0, 1, 1, 0}}), 2, {{1, 1, 1, 0}, {1, 0, 0, 1}}},
+        {rows({{1, 0, 1}, {0, 1, 1}, {0, 0, 0}}), 2, {{1, 1, 1}}},
+        {rows({{0, 1, 0}, {0, 0, 1}, {0, 0, 0}}), 2, {{1, 0, 0}}},
+        {rows({{1, 1, 0, 1}, {0, 0, 1, 1}}), 2, {{1, 1, 0, 0}, {1, 0, 1, 1}}},
+        {rows({{1, 1}, {1, 0}}), 1, {{1, 1}}},
+        {rows({{1, 1}, {1, 1}, {1, 1}}), 1, {}},
+        {rows({{1, 0}, {0, 1, 1}}), 2, {}},
+    };
+    for (const RK& c : cases) {
+        EXPECT_EQ(exact::rank(c.m), c.rank) << c.m.to_string();
+        EXPECT_EQ(exact::kernel(c.m), c.kernel) << c.m.to_string();
+    }
+    EXPECT_EQ(exact::rank(rows({{0, 1}, {0, 1}})), 1U);
+    EXPECT_EQ(exact::rank(rows({{2, 1}})), 1U);
+    EXPECT_EQ(exact::rank(rows({{2, 2}})), 0U);
+    EXPECT_EQ(exact::rank(rows({{1, 0, 1}, {1}})), 1U);
+    EXPECT_EQ(failure_of([&] { (void)exact::kernel(rows({{1, 0, 1}, {1}})); }), index_message(1, 1));
+    EXPECT_EQ(failure_of([&] { (void)exact::kernel(rows({{1, 0, 1}, {1, 1}})); }),
+              index_message(2, 2));
+}
+
+// Rectangular 0/1 matrices of many shapes: the result is in reduced row
+// echelon form, the log replays to it, both methods agree, and the kernel
+// spans the null space of the input.
+TEST(EchelonForm, PropertiesOnRandomBinaryMatrices) {
+    std::mt19937_64 random(12345);
+    for (int trial = 0; trial < 300; ++trial) {
+        const auto n = static_cast<std::size_t>(random() % 12);
+        const auto m = static_cast<std::size_t>(random() % 12);
+        const unsigned density = 1 + static_cast<unsigned>(random() % 4);
+        std::vector<Row> r(n, Row(m));
+        for (Row& row : r)
+            for (Byte& b : row)
+                b = (random() % 4) < density ? 1 : 0;
+        const Matrix input(r);
+        const Elimination e = exact::echelon_form(input);
+        const Elimination full = exact::row_echelon_full_matrix(input);
+        ASSERT_EQ(e.matrix, full.matrix);
+        ASSERT_EQ(e.log.pairs(), full.log.pairs());
+
+        Matrix replay = input;
+        for (const RowOp& op : e.log.pairs())
+            replay.add_rows(op.target, op.source);
+        ASSERT_EQ(replay, e.matrix);
+
+        // Reduced form: leading ones strictly to the right, pivot columns clean.
+        std::size_t pivots = 0;
+        std::size_t previous = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Row& row = e.matrix.rows()[i];
+            const auto lead = std::find(row.begin(), row.end(), Byte{1});
+            if (lead == row.end()) {
+                for (std::size_t k = i; k < n; ++k)
+                    ASSERT_TRUE(e.matrix.is_zero_row(k));
+                break;
+            }
+            const auto j = static_cast<std::size_t>(lead - row.begin());
+            if (pivots > 0) {
+                ASSERT_GT(j, previous);
+            }
+            previous = j;
+            ++pivots;
+            for (std::size_t k = 0; k < n; ++k)
+                ASSERT_EQ(e.matrix.rows()[k][j], k == i ? 1 : 0);
+        }
+        ASSERT_EQ(exact::rank(e.matrix), pivots);
+
+        const std::vector<Row> basis = exact::kernel(e.matrix);
+        ASSERT_EQ(basis.size(), n == 0 ? 0 : m - pivots);
+        for (const Row& x : basis)
+            for (const Row& row : r) {
+                unsigned dot = 0;
+                for (std::size_t k = 0; k < m; ++k)
+                    dot ^= static_cast<unsigned>(row[k] & x[k]);
+                ASSERT_EQ(dot, 0U);
+            }
+    }
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,90 @@
+"""The module and class as the interpreter sees them."""
+
+import inspect
+import sys
+
+import pytest
+
+import quorvel
+from quorvel import Matrix
+
+METHODS = [
+    ("get_sub_matrix", "(start, end)"),
+    ("to_list", "()"),
+    ("nrows", "()"),
+    ("ncols", "()"),
+    ("copy", "()"),
+    ("get", "(row, col)"),
+    ("add_rows", "(target, source)"),
+    ("swap_rows", "(row1, row2)"),
+    ("is_zero_row", "(row)"),
+    ("echelon_form_last_row", "()"),
+    ("echelon_form_last_row_dep", "()"),
+    ("echelon_form", "()"),
+    ("row_echelon_full_matrix", "()"),
+    ("append_row", "(v)"),
+    ("append_column", "(v)"),
+    ("rank", "()"),
+    ("kernel", "()"),
+]
+
+
+def test_namespace_is_exactly_matrix_and_all():
+    public = {k for k in vars(quorvel) if not k.startswith("__")}
+    assert public == {"Matrix"}
+    assert quorvel.__all__ == ["Matrix"]
+    assert quorvel.Matrix is Matrix
+
+
+def test_reimport_gives_same_module_and_class():
+    module = sys.modules.pop("quorvel")
+    try:
+        import quorvel as again
+
+        assert again is module
+        assert again.Matrix is Matrix
+    finally:
+        sys.modules["quorvel"] = module
+
+
+def test_class_identity_and_signature():
+    assert Matrix.__module__ == "builtins"
+    assert Matrix.__name__ == Matrix.__qualname__ == "Matrix"
+    assert Matrix.__text_signature__ == "(elements)"
+    assert Matrix.__doc__ == ""
+    assert str(inspect.signature(Matrix)) == "(elements)"
+    with pytest.raises(TypeError):
+
+        class Sub(Matrix):  # noqa: F841 - the class statement itself must fail
+            pass
+
+
+@pytest.mark.parametrize("name, params", METHODS)
+def test_method_docstrings_are_text_signatures(name, params):
+    method = getattr(Matrix, name)
+    inner = params[1:-1]
+    signature = f"{name}($self{', ' + inner if inner else ''})"
+    assert method.__doc__ is None
+    assert method.__text_signature__ == signature[len(name):]
+    # "$self" makes the receiver positional-only.
+    shown = str(inspect.signature(method))
+    assert shown == ("(self, /" + (", " + inner if inner else "") + ")")
+
+
+def test_methods_are_registered_in_table_order():
+    names = [n for n in vars(Matrix) if not n.startswith("__")]
+    assert names == [name for name, _ in METHODS]
+
+
+def test_no_protocols_of_its_own():
+    m = Matrix([[1]])
+    assert m == m and m.copy() != m
+    with pytest.raises(TypeError):
+        len(m)
+    with pytest.raises(TypeError):
+        m[0]
+    with pytest.raises(TypeError):
+        iter(m)
+    assert not hasattr(m, "__dict__")
+    with pytest.raises(TypeError):
+        m.nrows(1)
