@@ -1,0 +1,77 @@
+"""The type stubs agree with the module where mypy.stubtest cannot look:
+the constructor's parameters and the type of every method's result."""
+
+import ast
+import inspect
+import typing
+from collections.abc import Sequence
+from pathlib import Path
+
+import pytest
+
+import quorvel
+from quorvel import Matrix
+
+CHECKOUT_STUB = Path(__file__).resolve().parents[2] / "stubs" / "quorvel-stubs" / "__init__.pyi"
+
+
+def stub_tree():
+    # An installed module has its stubs beside it; a build tree uses the checkout's.
+    installed = Path(quorvel.__file__).parent / "quorvel-stubs" / "__init__.pyi"
+    path = installed if installed.is_file() else CHECKOUT_STUB
+    return ast.parse(path.read_text(encoding="utf-8"))
+
+
+def stub_class(tree):
+    (cls,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]
+    assert cls.name == "Matrix"
+    return {node.name: node for node in cls.body if isinstance(node, ast.FunctionDef)}
+
+
+def annotation_namespace(tree):
+    namespace = {"Matrix": Matrix, "Sequence": Sequence, "SupportsIndex": typing.SupportsIndex}
+    for node in tree.body:
+        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            namespace[node.target.id] = eval(ast.unparse(node.value), dict(namespace))
+    return namespace
+
+
+def conforms(value, expected):
+    if expected is None:
+        return value is None
+    origin, args = typing.get_origin(expected), typing.get_args(expected)
+    if origin is list:
+        return type(value) is list and all(conforms(item, args[0]) for item in value)
+    if origin is tuple:
+        return (type(value) is tuple and len(value) == len(args)
+                and all(conforms(item, arg) for item, arg in zip(value, args)))
+    return type(value) is expected
+
+
+ARGUMENTS = {"start": 0, "end": 2, "row": 0, "col": 1, "target": 0, "source": 1,
+             "row1": 0, "row2": 2, "v": [1, 0, 1]}
+
+
+def test_constructor_parameters_match():
+    new = stub_class(stub_tree())["__new__"]
+    names = [arg.arg for arg in new.args.args]
+    assert names[0] == "cls"
+    assert names[1:] == list(inspect.signature(Matrix).parameters)
+
+
+def test_every_method_has_a_stub():
+    methods = {name for name in vars(Matrix) if not name.startswith("__")}
+    assert set(stub_class(stub_tree())) - {"__new__"} == methods
+
+
+@pytest.mark.parametrize("name", [n for n in vars(Matrix) if not n.startswith("__")])
+def test_result_has_the_stub_type(name):
+    tree = stub_tree()
+    definition = stub_class(tree)[name]
+    expected = eval(ast.unparse(definition.returns), annotation_namespace(tree))
+    assert [arg.arg for arg in definition.args.posonlyargs] == ["self"]
+    params = [arg.arg for arg in definition.args.args]
+    # Three rows in echelon form above their sum: every method succeeds.
+    m = Matrix([[1, 0, 1], [0, 1, 1], [1, 1, 0]])
+    result = getattr(m, name)(*[ARGUMENTS[p] for p in params])
+    assert conforms(result, expected), (name, result, expected)
