@@ -34,6 +34,17 @@ def project_version():
     return found.group(1)
 
 
+def configured_for(build_dir):
+    """The interpreter a CMake build directory was configured for, if any."""
+    cache = build_dir / "CMakeCache.txt"
+    if not cache.is_file():
+        return None
+    for line in cache.read_text(encoding="utf-8", errors="replace").splitlines():
+        if line.startswith("Python3_EXECUTABLE:"):
+            return line.partition("=")[2]
+    return ""
+
+
 class CMakeExtension(Extension):
     """An extension whose sources are built by CMake, not by setuptools."""
 
@@ -57,6 +68,10 @@ class CMakeBuild(build_ext):
         build = ["cmake", "--build", str(build_dir), "--target", "quorvel"]
         if "CMAKE_BUILD_PARALLEL_LEVEL" not in os.environ:
             build += ["--parallel", str(os.cpu_count() or 1)]
+        # Two interpreters of one version (two venvs, say) share build_temp:
+        # a build configured for another interpreter starts afresh.
+        if configured_for(build_dir) not in (None, sys.executable):
+            shutil.rmtree(build_dir)
         subprocess.run(configure, check=True)
         subprocess.run(build, check=True)
 
