@@ -303,3 +303,27 @@ class TestIteration:
             with pytest.raises((TypeError, OverflowError)):
                 m.append_column(v)
             assert m.to_list() == [[1], [0]]
+
+
+def test_str_and_sequence_checks_come_before_any_python_code():
+    class NoSequence:
+        def __len__(self):
+            raise KeyboardInterrupt
+
+        def __iter__(self):
+            raise KeyboardInterrupt
+
+    class Text(str):
+        def __len__(self):
+            raise KeyboardInterrupt
+
+        def __iter__(self):
+            raise KeyboardInterrupt
+
+    with pytest.raises(TypeError) as caught:
+        Matrix([NoSequence()])
+    assert str(caught.value) == not_a_sequence(NoSequence.__qualname__)
+    for elements in (Text("1"), [Text("1")]):
+        with pytest.raises(TypeError) as caught:
+            Matrix(elements)
+        assert str(caught.value) == STR_REFUSED
