@@ -36,11 +36,8 @@ Py_ssize_t capacity_hint(PyObject* sequence) {
     const Py_ssize_t length = PySequence_Size(sequence);
     if (length >= 0)
         return std::min(length, k_hint_cap);
-    if (PyErr_Occurred() == nullptr || PyErr_ExceptionMatches(PyExc_Exception)) {
-        PyErr_Clear();
-        return 0;
-    }
-    throw_pending();
+    clear_ordinary_error();
+    return 0;
 }
 
 // Reads the items of a sequence (already checked to be one, and not a str)

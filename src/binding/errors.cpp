@@ -85,6 +85,11 @@ void throw_pending() {
     // Python code raised the PanicException of an earlier failure into this
     // call: print it with its traceback, then fail with the same message.
     PyErr_NormalizeException(&type, &value, &traceback);
+    if (type != g_panic_type) {
+        // Making the instance failed; that failure passes on.
+        PyErr_Restore(type, value, traceback);
+        throw PythonError{};
+    }
     std::string message = "Unwrapped panic from Python code";
     if (value != nullptr) {
         if (Ref text{PyObject_Str(value)}) {
@@ -107,14 +112,23 @@ void result_failure(std::source_location where) {
     throw Panic("Python API call failed", where);
 }
 
+void clear_ordinary_error() {
+    if (PyErr_Occurred() == nullptr)
+        return;
+    if (!PyErr_ExceptionMatches(PyExc_Exception))
+        throw_pending();
+    PyErr_Clear();
+}
+
 std::optional<std::string> qualname(PyTypeObject* type) {
+    // A metaclass can run Python code for this lookup.
     Ref name{PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__")};
     if (name && PyUnicode_Check(name.get())) {
         Py_ssize_t size = 0;
         if (const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size))
             return std::string(utf8, static_cast<std::size_t>(size));
     }
-    PyErr_Clear();
+    clear_ordinary_error();
     return std::nullopt;
 }
 
@@ -153,11 +167,15 @@ void rethrow_argument_error(const char* name) {
     PyObject* traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
     PyErr_NormalizeException(&type, &value, &traceback);
+    // Making the instance can fail (memory ran out); the exception then
+    // pending is that failure, which passes on as it is.
+    if (type != PyExc_TypeError) {
+        PyErr_Restore(type, value, traceback);
+        throw PythonError{};
+    }
     Ref owned_type(type);
     Ref owned_value(value);
     Ref owned_traceback(traceback);
-    if (value == nullptr)
-        raise(PyExc_SystemError, "attempted to fetch exception but none was set");
 
     const std::string message = "argument '" + std::string(name) + "': " + text_of(value, value);
     Ref text = checked(

@@ -58,7 +58,14 @@ inline Ref made(PyObject* result, std::source_location where = std::source_locat
     return Ref(result);
 }
 
-/// The `__qualname__` of a type, if it can be read.
+/// Drops a pending exception that derives from `Exception`, where a failed
+/// lookup only changes a hint or the text of a message.  Any other exception
+/// (KeyboardInterrupt, SystemExit, a re-raised PanicException) is a request
+/// to stop and ends the call through `throw_pending()`.
+void clear_ordinary_error();
+
+/// The `__qualname__` of a type, if it can be read (see
+/// `clear_ordinary_error()` for a lookup that raises).
 [[nodiscard]] std::optional<std::string> qualname(PyTypeObject* type);
 
 /// str(object) as UTF-8 (lone surrogates become U+FFFD).  If str() raises,

@@ -51,15 +51,11 @@ std::vector<Row> kernel(const Matrix& m) {
             const Row& row = m.row_unchecked(q);
             // a = XOR over k = width-1 .. 0, k != p, of row[k] * v[k].  The
             // product vanishes where v is 0, so only those positions are
-            // summed; but every k is checked against the row's length, and
-            // the first to fail is the largest k != p beyond the row.
-            if (row.size() < width) {
-                const Index k = width - 1;
-                if (k != p)
-                    check_index(k, row.size());
-                else if (k != 0)
-                    check_index(k - 1, row.size());
-            }
+            // summed; but every k is checked against the row's length, in
+            // descending order.  A short row fails at k = width - 1 already:
+            // the walk read the row at p, so p < row.size() < width.
+            if (row.size() < width)
+                check_index(width - 1, row.size());
             Byte a = 0;
             for (const Index k : nonzero)
                 if (k != p)

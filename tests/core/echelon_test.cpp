@@ -178,6 +178,19 @@ TEST(RankKernel, Examples) {
               index_message(2, 2));
 }
 
+// On input that is not reduced the vectors depend on the order in which the
+// pivots are visited: ascending columns, so v[0] is written before v[1].  On
+// short rows the entries are checked from the last column down.
+TEST(RankKernel, PivotOrderAndCheckOrder) {
+    EXPECT_EQ(exact::kernel(rows({{1, 1, 1}, {0, 1, 1}})), (std::vector<Row>{{1, 1, 1}}));
+    EXPECT_EQ(exact::kernel(rows({{1, 1, 0, 1}, {0, 1, 1, 0}})),
+              (std::vector<Row>{{0, 1, 1, 0}, {1, 0, 0, 1}}));
+    EXPECT_EQ(failure_of([&] { (void)exact::kernel(rows({{1, 0, 0, 0}, {0, 1}})); }),
+              index_message(2, 3));
+    EXPECT_EQ(failure_of([&] { (void)exact::kernel(rows({{1, 0, 0}, {0, 0}})); }),
+              index_message(2, 2));
+}
+
 // Rectangular 0/1 matrices of many shapes: the result is in reduced row
 // echelon form, the log replays to it, both methods agree, and the kernel
 // spans the null space of the input.

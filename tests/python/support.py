@@ -1,0 +1,63 @@
+"""Argument objects shared by the tests."""
+
+
+class Index:
+    """An argument whose __index__ runs `action` (or returns `value`)."""
+
+    def __init__(self, value=0, action=None):
+        self.value = value
+        self.action = action
+
+    def __index__(self):
+        if self.action is not None:
+            self.action()
+        return self.value
+
+
+def raising(exc):
+    """An argument whose __index__ raises `exc`."""
+
+    def action():
+        raise exc
+
+    return Index(action=action)
+
+
+def panic_message(call):
+    """Runs `call`, which must fail with the module's PanicException, and
+    returns the message it carries."""
+    try:
+        call()
+    except Exception as error:  # an ordinary exception is a wrong result
+        raise AssertionError(f"expected PanicException, got {error!r}") from error
+    except BaseException as error:
+        assert type(error).__name__ == "PanicException", repr(error)
+        assert len(error.args) == 1
+        return str(error)
+    raise AssertionError("expected PanicException, the call succeeded")
+
+
+def heap_in_use():
+    """Bytes the C allocator has handed out (glibc's mallinfo2), or None
+    where it cannot say (another libc, or a sanitizer's own allocator)."""
+    import ctypes
+    import sys
+
+    if sys.platform != "linux":
+        return None
+    try:
+        mallinfo2 = ctypes.CDLL(None).mallinfo2
+    except AttributeError:
+        return None
+
+    class Info(ctypes.Structure):
+        _fields_ = [
+            (name, ctypes.c_size_t)
+            for name in "arena ordblks smblks hblks hblkhd usmblks fsmblks "
+            "uordblks fordblks keepcost".split()
+        ]
+
+    mallinfo2.restype = Info
+    info = mallinfo2()
+    used = info.uordblks + info.hblkhd
+    return used or None

@@ -1,0 +1,520 @@
+"""Internal failures, borrow conflicts and exceptions from Python code."""
+
+import ast
+import ctypes
+import pathlib
+import re
+
+import pytest
+
+import quorvel
+from quorvel import Matrix
+from support import Index, panic_message, raising
+
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+REPORT = re.compile(r"thread '<unnamed>' panicked at (src/[^:]+):(\d+):(\d+):")
+
+
+def caught_panic(call):
+    try:
+        call()
+    except Exception:
+        raise
+    except BaseException as error:
+        return error
+    raise AssertionError("no failure")
+
+
+class TestPanicException:
+    def test_type(self):
+        error = caught_panic(lambda: Matrix([[1, 0], [0, 1]]).get(5, 0))
+        panic = type(error)
+        assert panic.__name__ == panic.__qualname__ == "PanicException"
+        assert panic.__module__ == "vellrin_runtime"
+        assert repr(panic) == "<class 'vellrin_runtime.PanicException'>"
+        assert panic.__bases__ == (BaseException,)
+        assert not issubclass(panic, Exception)
+        assert not isinstance(error, Exception)
+        assert "BaseException" in panic.__doc__ and len(panic.__doc__) > 40
+        assert error.args == ("index out of bounds: the len is 2 but the index is 5",)
+        assert str(error) == error.args[0]
+        assert all(value is not panic for value in vars(quorvel).values())
+
+    def test_same_type_object_for_every_failure(self):
+        m = Matrix([[1]])
+        errors = [
+            caught_panic(lambda: m.get(1, 0)),
+            caught_panic(lambda: m.get_sub_matrix(1, 0)),
+            caught_panic(lambda: m.add_rows(0, 3)),
+            caught_panic(lambda: Matrix([]).get(0, 0)),
+        ]
+        assert len({id(type(e)) for e in errors}) == 1
+        assert len({id(e) for e in errors}) == 4
+
+    def test_not_caught_by_except_exception(self):
+        m = Matrix([[1]])
+        with pytest.raises(BaseException) as caught:
+            try:
+                m.get(0, 1)
+            except Exception:  # must not catch it
+                pytest.fail("PanicException caught as an Exception")
+        assert type(caught.value).__name__ == "PanicException"
+
+    def test_no_attribute_before_the_first_failure(self, run_python):
+        result = run_python(
+            """
+            import sys, quorvel
+            before = dict(vars(quorvel))
+            try:
+                quorvel.Matrix([]).get(0, 0)
+            except BaseException as e:
+                panic = type(e)
+            print(sorted(k for k in before if not k.startswith("__")))
+            print(any(v is panic for v in vars(quorvel).values()), vars(quorvel) == before)
+            print("vellrin_runtime" in sys.modules)
+            """
+        )
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.splitlines() == ["['Matrix']", "False True", "False"]
+
+
+class TestObjectStaysUsable:
+    FAILURES = [
+        pytest.param(lambda m: m.get(9, 0), id="panic"),
+        pytest.param(lambda m: m.get(0), id="binding"),
+        pytest.param(lambda m: m.get("x", 0), id="conversion"),
+        pytest.param(lambda m: m.get(-1, 0), id="overflow"),
+        pytest.param(lambda m: m.get(raising(KeyboardInterrupt()), 0), id="interrupt"),
+        pytest.param(lambda m: m.add_rows(0, 9), id="exclusive-panic"),
+        pytest.param(lambda m: m.swap_rows(0, "x"), id="exclusive-conversion"),
+        pytest.param(lambda m: m.append_row([1, 2, 300]), id="exclusive-overflow"),
+        pytest.param(lambda m: m.append_row(raising(ValueError())), id="exclusive-non-sequence"),
+        pytest.param(lambda m: m.swap_rows(0, Index(action=lambda: m.get(0, 0))), id="conflict"),
+    ]
+
+    @pytest.mark.parametrize("fail", FAILURES)
+    def test_after_failure(self, fail):
+        m = Matrix([[1, 0], [0, 1]])
+        with pytest.raises(BaseException):
+            fail(m)
+        assert m.to_list() == [[1, 0], [0, 1]]
+        m.swap_rows(0, 1)  # needs the borrow to be free
+        assert m.to_list() == [[0, 1], [1, 0]]
+        with pytest.raises(BaseException):
+            fail(m)
+        m.append_row([1])
+        assert m.nrows() == 3
+
+    def test_edits_before_a_failed_check_stay(self):
+        m = Matrix([[0, 0], [0, 0], [0, 0]])
+        assert panic_message(lambda: m.append_column([1])) == (
+            "index out of bounds: the len is 1 but the index is 1"
+        )
+        assert m.to_list() == [[0, 0, 1], [0, 0], [0, 0]]
+        m.append_column([1, 1, 1])
+        assert m.to_list() == [[0, 0, 1, 1], [0, 0, 1], [0, 0, 1]]
+
+
+SHARED = {
+    "get": lambda m: m.get(0, 0),
+    "get_sub_matrix": lambda m: m.get_sub_matrix(0, 1),
+    "to_list": lambda m: m.to_list(),
+    "nrows": lambda m: m.nrows(),
+    "copy": lambda m: m.copy(),
+    "is_zero_row": lambda m: m.is_zero_row(0),
+    "echelon_form": lambda m: m.echelon_form(),
+    "rank": lambda m: m.rank(),
+    "kernel": lambda m: m.kernel(),
+    "repr": repr,
+}
+EXCLUSIVE = {
+    "add_rows": lambda m: m.add_rows(0, 1),
+    "swap_rows": lambda m: m.swap_rows(0, 1),
+    "append_row": lambda m: m.append_row([1, 1]),
+    "append_column": lambda m: m.append_column([1, 1]),
+    "echelon_form_last_row": lambda m: m.echelon_form_last_row(),
+    "echelon_form_last_row_dep": lambda m: m.echelon_form_last_row_dep(),
+}
+# Outer calls that run Python code while they hold the borrow: through
+# __index__ of an index, or __iter__ of a row.
+OUTER_SHARED = {
+    "get/__index__": lambda m, hook: m.get(Index(0, action=hook), 0),
+    "is_zero_row/__index__": lambda m, hook: m.is_zero_row(Index(0, action=hook)),
+    "get_sub_matrix/__index__": lambda m, hook: m.get_sub_matrix(0, Index(1, action=hook)),
+}
+OUTER_EXCLUSIVE = {
+    "add_rows/__index__": lambda m, hook: m.add_rows(0, Index(0, action=hook)),
+    "swap_rows/__index__": lambda m, hook: m.swap_rows(Index(0, action=hook), 0),
+    "append_row/__iter__": lambda m, hook: m.append_row(HookedRow(hook)),
+    "append_column/__iter__": lambda m, hook: m.append_column(HookedRow(hook)),
+}
+
+
+class HookedRow:
+    def __init__(self, hook):
+        self.hook = hook
+
+    def __getitem__(self, index):
+        raise AssertionError("indexed")
+
+    def __iter__(self):
+        self.hook()
+        return iter([0, 0])
+
+
+def conflict(outer, inner):
+    """Runs `outer` with a hook that calls `inner` on the same matrix; returns
+    what the inner call raised (or None) and what the outer call raised."""
+    m = Matrix([[1, 0], [0, 1]])
+    seen = []
+
+    def hook():
+        try:
+            inner(m)
+        except RuntimeError as error:
+            seen.append(str(error))
+            raise
+        seen.append(None)
+
+    with pytest.raises(BaseException) as caught:
+        outer(m, hook)
+        raise StopIteration  # the outer call succeeded
+    return m, seen, caught.value
+
+
+@pytest.mark.parametrize("outer", list(OUTER_EXCLUSIVE.values()), ids=list(OUTER_EXCLUSIVE))
+@pytest.mark.parametrize("inner", list(SHARED.values()) + list(EXCLUSIVE.values()),
+                         ids=list(SHARED) + list(EXCLUSIVE))
+def test_any_reentry_during_an_edit_is_refused(outer, inner):
+    m, seen, raised = conflict(outer, inner)
+    expected = "Already mutably borrowed" if inner in SHARED.values() else "Already borrowed"
+    assert seen == [expected]
+    assert type(raised) is RuntimeError and str(raised) == expected
+    assert m.to_list() == [[1, 0], [0, 1]]
+    m.swap_rows(0, 1)
+
+
+@pytest.mark.parametrize("outer", list(OUTER_SHARED.values()), ids=list(OUTER_SHARED))
+@pytest.mark.parametrize("inner", list(EXCLUSIVE.values()), ids=list(EXCLUSIVE))
+def test_editing_during_a_read_is_refused(outer, inner):
+    m, seen, raised = conflict(outer, inner)
+    assert seen == ["Already borrowed"]
+    assert type(raised) is RuntimeError and str(raised) == "Already borrowed"
+    assert raised.__cause__ is None
+    assert m.to_list() == [[1, 0], [0, 1]]
+
+
+@pytest.mark.parametrize("outer", list(OUTER_SHARED.values()), ids=list(OUTER_SHARED))
+@pytest.mark.parametrize("inner", list(SHARED.values()), ids=list(SHARED))
+def test_reads_nest(outer, inner):
+    m, seen, raised = conflict(outer, inner)
+    assert seen == [None]
+    assert type(raised) is StopIteration
+
+
+def test_constructor_borrows_nothing():
+    m = Matrix([[1, 0], [0, 1]])
+    built = Matrix([HookedRow(lambda: m.swap_rows(0, 1)), [Index(1, action=m.to_list)]])
+    assert built.to_list() == [[0, 0], [1]]
+    assert m.to_list() == [[0, 1], [1, 0]]
+
+
+class TestExceptionsFromPythonCode:
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt("ctrl-c"), ValueError("bad"), SystemExit(1)])
+    def test_pass_unchanged_and_silently(self, exc, capfd):
+        m = Matrix([[1]])
+        for call in (
+            lambda: m.get(raising(exc), 0),
+            lambda: m.add_rows(0, raising(exc)),
+            lambda: Matrix([[raising(exc)]]),
+            lambda: m.append_row([raising(exc)]),
+        ):
+            with pytest.raises(type(exc)) as caught:
+                call()
+            assert caught.value is exc
+        assert capfd.readouterr() == ("", "")
+        assert m.to_list() == [[1]]
+
+    def test_panic_subclass_is_not_a_re_raise(self, capfd):
+        panic = type(caught_panic(lambda: Matrix([]).get(0, 0)))
+        capfd.readouterr()
+
+        class Derived(panic):
+            pass
+
+        exc = Derived("mine")
+        with pytest.raises(Derived) as caught:
+            Matrix([[1]]).get(raising(exc), 0)
+        assert caught.value is exc
+        assert capfd.readouterr().err == ""
+
+    @pytest.mark.parametrize(
+        "call",
+        [
+            pytest.param(lambda m, raise_it: m.get(Index(action=raise_it), 0), id="__index__"),
+            pytest.param(lambda m, raise_it: m.append_row(HookedRow(raise_it)), id="__iter__"),
+            pytest.param(lambda m, raise_it: Matrix([[0], HookedRow(raise_it)]), id="new/__iter__"),
+            pytest.param(lambda m, raise_it: Matrix([[Index(action=raise_it)]]), id="new/__index__"),
+        ],
+    )
+    def test_re_raised_panic_becomes_a_new_one(self, call, capfd):
+        m = Matrix([[1]])
+        first = caught_panic(lambda: m.get(0, 4))
+        capfd.readouterr()
+
+        def raise_it():
+            raise first
+
+        second = caught_panic(lambda: call(m, raise_it))
+        err = capfd.readouterr().err
+        assert type(second) is type(first) and second is not first
+        assert second.args == first.args == ("index out of bounds: the len is 1 but the index is 4",)
+        assert "panicked at" not in err
+        lines = err.splitlines()
+        at = lines.index("Python stack trace below:")
+        assert at >= 1 and lines[at - 1].strip()
+        assert lines[at + 1] == "Traceback (most recent call last):"
+        assert "raise_it" in err
+        assert lines[-1] == "vellrin_runtime.PanicException: " + first.args[0]
+        assert m.to_list() == [[1]]
+        m.swap_rows(0, 0)
+
+    def test_re_raised_panic_from_len_and_next(self, capfd):
+        first = caught_panic(lambda: Matrix([]).get(0, 0))
+
+        class Sized:
+            def __getitem__(self, index):
+                raise AssertionError("indexed")
+
+            def __len__(self):
+                raise first
+
+            def __iter__(self):
+                return iter([[1]])
+
+        class Next:
+            def __getitem__(self, index):
+                raise AssertionError("indexed")
+
+            def __iter__(self):
+                return self
+
+            def __next__(self):
+                raise first
+
+        capfd.readouterr()
+        for rows in (Sized(), [Sized()], Next(), [Next()]):
+            second = caught_panic(lambda: Matrix(rows))
+            assert type(second) is type(first) and second.args == first.args
+            assert "Python stack trace below:" in capfd.readouterr().err
+
+    def test_re_raised_panic_without_printable_message(self, capfd):
+        panic = type(caught_panic(lambda: Matrix([]).get(0, 0)))
+
+        class Unprintable:
+            def __str__(self):
+                raise RuntimeError("no text")
+
+        capfd.readouterr()
+        second = caught_panic(lambda: Matrix([[1]]).get(raising(panic(Unprintable())), 0))
+        assert type(second) is panic
+        assert second.args == ("Unwrapped panic from Python code",)
+        assert "Python stack trace below:" in capfd.readouterr().err
+
+
+def test_failure_report_on_standard_error(run_python):
+    result = run_python(
+        """
+        import sys
+        from quorvel import Matrix
+        m = Matrix([[1, 0], [0, 1]])
+        for call in (lambda: m.get(5, 0), lambda: m.get_sub_matrix(2, 1),
+                     lambda: m.add_rows(0, 7), lambda: m.get(0, 3)):
+            print("<<", file=sys.stderr, flush=True)
+            try:
+                call()
+            except BaseException as e:
+                print(">>", e, file=sys.stderr, flush=True)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    blocks = [b.strip("\n").split("\n") for b in result.stderr.split("<<\n")[1:]]
+    messages = [
+        "index out of bounds: the len is 2 but the index is 5",
+        "slice index starts at 2 but ends at 1",
+        "index out of bounds: the len is 2 but the index is 7",
+        "index out of bounds: the len is 2 but the index is 3",
+    ]
+    checks = ["row(", "panic(", "row(", "check_index("]
+    assert len(blocks) == 4, result.stderr
+    for number, (block, message, check) in enumerate(zip(blocks, messages, checks)):
+        # The report comes before the exception reaches Python.
+        assert block[-1] == ">> " + message
+        report = block[:-1]
+        assert len(report) == (3 if number == 0 else 2), block
+        where = REPORT.fullmatch(report[0])
+        assert where, report[0]
+        assert report[1] == message
+        source = (ROOT / where[1]).read_text().splitlines()
+        line, column = int(where[2]), int(where[3])
+        assert check in source[line - 1], (where[0], source[line - 1])
+        assert 1 <= column <= len(source[line - 1])
+    hint = blocks[0][2]
+    assert hint.strip() and not REPORT.match(hint)
+
+
+def test_re_raise_writes_no_second_report(run_python):
+    result = run_python(
+        """
+        import sys
+        from quorvel import Matrix
+        class Index:
+            def __index__(self):
+                raise first
+        m = Matrix([[1]])
+        try:
+            m.get(0, 1)
+        except BaseException as e:
+            first = e
+        print("<<", file=sys.stderr, flush=True)
+        try:
+            m.get(Index(), 0)
+        except BaseException as e:
+            print(type(e) is type(first), e is not first, e.args == first.args)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["True", "True", "True"]
+    before, after = result.stderr.split("<<\n")
+    assert before.count("panicked at") == 1
+    assert "panicked at" not in after
+    assert "Python stack trace below:" in after
+    assert after.rstrip().endswith(
+        "vellrin_runtime.PanicException: index out of bounds: the len is 1 but the index is 1"
+    )
+
+
+def _without_error_iterator():
+    """A sequence type whose iterator slot returns NULL without setting an
+    exception, as a faulty extension type might."""
+    pointer = ctypes.sizeof(ctypes.c_void_p)
+
+    class Faulty:
+        def __getitem__(self, index):
+            return 0
+
+        def __len__(self):
+            return 1
+
+    def slot(number, kind=ctypes.c_void_p):
+        return kind.from_address(id(Faulty) + number * pointer)
+
+    # Check the PyTypeObject layout (CPython 3.10, 64-bit) before writing.
+    if (
+        pointer != 8
+        or slot(4, ctypes.c_ssize_t).value != Faulty.__basicsize__
+        or slot(21, ctypes.c_ulong).value != Faulty.__flags__
+        or slot(26, ctypes.c_ssize_t).value != Faulty.__weakrefoffset__
+    ):
+        pytest.skip("unexpected type object layout")
+    # PyErr_Occurred() takes no argument and returns NULL when no error is set.
+    slot(27).value = ctypes.cast(ctypes.pythonapi.PyErr_Occurred, ctypes.c_void_p).value
+    return Faulty
+
+
+@pytest.mark.parametrize(
+    "call",
+    [lambda f: Matrix(f()), lambda f: Matrix([f()]), lambda f: Matrix([[1]]).append_row(f())],
+)
+def test_failure_without_exception_is_a_system_error(call):
+    faulty = _without_error_iterator()
+    with pytest.raises(SystemError) as caught:
+        call(faulty)
+    assert str(caught.value) == "attempted to fetch exception but none was set"
+
+
+def test_sub_interpreter_import_fails(run_python):
+    pytest.importorskip("_testcapi")
+    probe = (
+        "import sys\n"
+        "try:\n"
+        "    import quorvel\n"
+        "except ImportError as e:\n"
+        "    sys.stdout.write('ImportError ' + ('interpreter' in str(e)).__str__() + '\\n')\n"
+        "else:\n"
+        "    sys.stdout.write('imported\\n')\n"
+        "sys.stdout.flush()\n"
+    )
+    result = run_python(
+        f"""
+        import _testcapi, sys
+        import quorvel
+        m = quorvel.Matrix([[1]])
+        print(_testcapi.run_in_subinterp({probe!r}), flush=True)
+        del sys.modules["quorvel"]
+        import quorvel as again
+        print(again.Matrix is type(m), m.to_list(), flush=True)
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["ImportError True", "0", "True [[1]]"]
+
+    # The first interpreter to import owns the module, even a sub-interpreter.
+    result = run_python(
+        f"""
+        import _testcapi
+        print(_testcapi.run_in_subinterp({probe!r}), flush=True)
+        try:
+            import quorvel
+        except ImportError:
+            print("main refused")
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["imported", "0", "main refused"]
+
+
+def test_allocation_failures_end_calls_with_exceptions(run_python):
+    pytest.importorskip("_testcapi")
+    result = run_python(
+        """
+        import _testcapi
+        from quorvel import Matrix
+        ROWS = [[1, 0, 1], [0, 1, 1], [1, 1, 0]]
+        CALLS = {
+            "new": lambda m: Matrix(ROWS),
+            "to_list": lambda m: m.to_list(),
+            "copy": lambda m: m.copy(),
+            "get_sub_matrix": lambda m: m.get_sub_matrix(0, 2),
+            "get": lambda m: m.get(col=1, row=0),
+            "get/panic": lambda m: m.get(9, 0),
+            "get/argument": lambda m: m.get("x", 0),
+            "get/keyword": lambda m: m.get(zz=0),
+            "repr": repr,
+            "echelon_form": lambda m: m.echelon_form(),
+            "kernel": lambda m: m.kernel(),
+            "append_row": lambda m: m.append_row([1, 0, 1]),
+        }
+        outcomes = set()
+        for name, call in CALLS.items():
+            for n in range(1, 120):
+                m = Matrix(ROWS)
+                error = None
+                _testcapi.set_nomemory(n, n + 1)
+                try:
+                    call(m)
+                except BaseException as e:
+                    error = e
+                finally:
+                    _testcapi.remove_mem_hooks()
+                outcomes.add(type(error).__name__)
+                if name != "append_row":
+                    assert m.to_list() == ROWS, (name, n)
+                m.swap_rows(0, 1)
+        print(sorted(outcomes))
+        """
+    )
+    assert result.returncode == 0, result.stderr[-2000:]
+    outcomes = ast.literal_eval(result.stdout)
+    assert set(outcomes) <= {"NoneType", "MemoryError", "PanicException", "TypeError"}
+    assert "MemoryError" in outcomes

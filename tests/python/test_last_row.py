@@ -1,0 +1,173 @@
+"""The last-row reduction through Python: its exclusive borrow, its failures,
+and its guarantees on matrices whose rows above the last are in echelon form."""
+
+import random
+
+import pytest
+
+import gf2_reference as ref
+from gf2_reference import NONE_MESSAGE, Reenter, index_message, panic_message
+from quorvel import Matrix
+
+METHODS = ["echelon_form_last_row", "echelon_form_last_row_dep"]
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_result_objects_and_untouched_receiver(name):
+    rows = [[1, 1, 0], [0, 0, 0], [0, 1, 1]]
+    m = Matrix(rows)
+    result = getattr(m, name)()
+    assert type(result) is tuple and len(result) == 2
+    reduced, log = result
+    assert type(reduced) is Matrix and reduced is not m
+    assert reduced.to_list() == [[1, 1, 0], [0, 1, 1], [0, 0, 0]]
+    assert log == [(1, 2), (2, 1), (1, 2)]
+    assert all(type(pair) is tuple and type(pair[0]) is int and type(pair[1]) is int
+               for pair in log)
+    assert m.to_list() == rows
+    reduced.append_column([1, 1, 1])
+    assert m.to_list() == rows
+
+
+@pytest.mark.parametrize("name", METHODS)
+def test_borrows_exclusively_although_nothing_changes(name):
+    m = Matrix([[1, 0], [1, 0]])
+    # A shared borrow is live inside get()'s conversion: an exclusive request
+    # is refused where the shared echelon_form() goes through.
+    inner = Reenter(getattr(m, name))
+    assert m.get(inner, 0) == 1
+    assert type(inner.error) is RuntimeError
+    assert str(inner.error) == "Already borrowed"
+    assert inner.result is None
+    beside = Reenter(m.echelon_form)
+    assert m.get(beside, 0) == 1 and beside.error is None
+    # Inside an editing call it gets the same message.
+    inner = Reenter(getattr(m, name))
+    m.swap_rows(inner, 0)
+    assert str(inner.error) == "Already borrowed"
+    # Propagated out of __index__, the RuntimeError ends the outer call as is.
+    inner = Reenter(getattr(m, name), propagate=True)
+    with pytest.raises(RuntimeError) as caught:
+        m.is_zero_row(inner)
+    assert caught.value is inner.error
+    # The exclusive borrow is given back: readers and editors work afterwards.
+    getattr(m, name)()
+    assert m.is_zero_row(1) is False
+    m.add_rows(1, 0)
+    assert m.to_list() == [[1, 0], [0, 0]]
+
+
+@pytest.mark.parametrize(
+    "rows, last_row, last_row_dep",
+    [
+        ([], index_message(0, 2**64 - 1), index_message(0, 2**64 - 1)),
+        ([[1, 1]], NONE_MESSAGE, None),
+        ([[0, 1], [1, 0]], NONE_MESSAGE, None),
+        ([[1, 0], [0, 2]], NONE_MESSAGE, None),
+        ([[0, 0], [2, 0], [0, 0]], NONE_MESSAGE, NONE_MESSAGE),
+        # A row addition meets a row shorter than row 0 in the reduction ...
+        ([[1, 1, 1], [1]], index_message(1, 1), index_message(1, 1)),
+        # ... in the upward pass, where only the first method adds.
+        ([[0, 1, 0], [0, 1], [0, 0, 0]], index_message(2, 2), None),
+    ],
+)
+def test_failures_and_their_messages(rows, last_row, last_row_dep):
+    for name, message in zip(METHODS, (last_row, last_row_dep)):
+        m = Matrix(rows)
+        call = getattr(m, name)
+        if message is None:
+            call()
+        else:
+            assert panic_message(call) == message
+        assert m.to_list() == rows
+        m.append_row([])  # the exclusive borrow was released
+
+
+def test_dep_last_column_is_row_0_as_it_stands():
+    # Row 0 is exchanged with the shorter last row in the reduction phase;
+    # the upward pass then takes the last column from row 0 as it is then
+    # (length 2), not from the width 3 read at the start.
+    m = Matrix([[0, 1, 0], [0, 1], [0, 1], [1, 1]])
+    reduced, log = m.echelon_form_last_row_dep()
+    assert reduced.to_list() == [[1, 1], [0, 1], [0, 0], [0, 0, 0]]
+    assert log == [(0, 3), (3, 0), (0, 3), (3, 1), (2, 1)]
+    m = Matrix([[0, 0], [0, 1], [0, 1], [0, 0, 1]])
+    reduced, log = m.echelon_form_last_row_dep()
+    assert reduced.to_list() == [[0, 1], [0, 0, 1], [0, 1], [0, 0]]
+    assert log == [(0, 3), (3, 0), (0, 3), (1, 0), (0, 1), (1, 0)]
+
+
+def is_echelon(rows):
+    """Leading 1s strictly rightwards, rows without one (all 0) last."""
+    leads = [ref.leading(r) for r in rows]
+    if any(lead is None and any(r) for lead, r in zip(leads, rows)):
+        return False
+    present = [lead for lead in leads if lead is not None]
+    return leads[:len(present)] == present and present == sorted(set(present))
+
+
+def echelon_above(rng, n, m):
+    """n - 1 random rows in echelon form (not reduced), some zero rows at the
+    bottom, and a last row that is either a sum of some of them or random."""
+    top = []
+    pivots = sorted(rng.sample(range(m), rng.randrange(min(n - 1, m) + 1))) if m else []
+    for p in pivots[: n - 1]:
+        top.append([0] * p + [1] + [rng.randrange(2) for _ in range(m - p - 1)])
+    while len(top) < n - 1:
+        top.append([0] * m)
+    if rng.random() < 0.5:
+        last = [0] * m
+        for row in top:
+            if rng.random() < 0.5:
+                last = [a ^ b for a, b in zip(last, row)]
+    else:
+        last = [rng.randrange(2) for _ in range(m)]
+    return top + [last]
+
+
+def test_postconditions_on_random_echelon_above():
+    rng = random.Random(99)
+    outcomes = set()
+    for _ in range(1500):
+        n, m = rng.randrange(1, 9), rng.randrange(0, 9)
+        rows = echelon_above(rng, n, m)
+        top, last = rows[:-1], rows[-1]
+        assert is_echelon(top)
+        all_lead = all(any(r) for r in top)
+        depends = ref.gf2_rank(top + [last]) == ref.gf2_rank(top)
+        case = "zero above" if not all_lead else "dependent" if depends else "independent"
+        mat = Matrix(rows)
+        for name in METHODS:
+            result = ref.outcome(getattr(mat, name))
+            assert mat.to_list() == rows
+            if case == "independent" and name == "echelon_form_last_row":
+                assert result == ("fail", NONE_MESSAGE), rows
+                outcomes.add((case, name))
+                continue
+            assert result[0] == "ok", (name, rows, result)
+            reduced, log = result[1]
+            out = reduced.to_list()
+            assert len(out) == n and all(len(r) == m for r in out)
+            assert ref.replay(rows, log) == out, (name, rows)
+            assert len(log) <= 3 * m + 3 * (n - 1)
+            assert all(t != s and max(t, s) < n for t, s in log)
+            if case == "independent":
+                assert any(out[-1]), rows
+            else:
+                assert not any(out[-1]) and is_echelon(out), (name, rows, out)
+            outcomes.add((case, name))
+    assert len(outcomes) == 6  # every case came up for both methods
+
+
+def test_agrees_with_the_model_on_any_input():
+    rng = random.Random(31)
+    for _ in range(3000):
+        width = rng.randrange(0, 6)
+        values = rng.choice([(0, 1), (0, 1), (0, 1, 2), (0, 1, 3, 255)])
+        rows = [[rng.choice(values) for _ in range(width if rng.random() < 0.6 else rng.randrange(7))]
+                for _ in range(rng.randrange(0, 6))]
+        m = Matrix(rows)
+        for name, dep in zip(METHODS, (False, True)):
+            expected = ref.outcome(lambda: ref.last_row(rows, dep))
+            assert ref.elimination_outcome(getattr(m, name)) == expected, (name, rows)
+        assert m.to_list() == rows
