@@ -148,9 +148,8 @@ Ref rows_to_list(const std::vector<Row>& rows) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         Ref inner = made(PyList_New(static_cast<Py_ssize_t>(row.size())));
-        PyObject** slots = reinterpret_cast<PyListObject*>(inner.get())->ob_item;
         for (std::size_t j = 0; j < row.size(); ++j)
-            slots[j] = ints(row[j]);
+            PyList_SET_ITEM(inner.get(), static_cast<Py_ssize_t>(j), ints(row[j]));
         PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
     }
     return outer;
