@@ -202,16 +202,16 @@ Ref elimination_result(Elimination&& result) {
     };
     const RowLog& log = result.log;
     Ref pairs = made(PyList_New(static_cast<Py_ssize_t>(log.size())));
-    for (std::size_t k = 0; k < log.size(); ++k) {
-        const RowOp op = log[k];
+    Py_ssize_t k = 0;
+    log.for_each([&](Index target, Index source) {
         Ref pair = made(PyTuple_New(2));
-        PyTuple_SET_ITEM(pair.get(), 0, index(op.target));
-        PyTuple_SET_ITEM(pair.get(), 1, index(op.source));
+        PyTuple_SET_ITEM(pair.get(), 0, index(target));
+        PyTuple_SET_ITEM(pair.get(), 1, index(source));
         // A tuple of ints can never be part of a reference cycle; untracked,
         // the millions of pairs of a large log cost the collector nothing.
         PyObject_GC_UnTrack(pair.get());
-        PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
+        PyList_SET_ITEM(pairs.get(), k++, pair.release());
+    });
 
     Ref tuple = made(PyTuple_New(2));
     PyTuple_SET_ITEM(tuple.get(), 0, matrix.release());

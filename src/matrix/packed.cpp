@@ -7,6 +7,10 @@
 #include <cstring>
 #include <numeric>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "word_ops.hpp"
 
 namespace quorvel::packed {
@@ -34,6 +38,23 @@ constexpr std::array<Word, 256> k_spread = make_spread();
 bool pack_row(const Byte* bytes, Index cols, Word* out) {
     Word seen = 0;
     Index c = 0;
+#ifdef __SSE2__
+    // 16 entries at a time: shifted into each byte's top bit, which
+    // movemask gathers.
+    __m128i seen_wide = _mm_setzero_si128();
+    for (; c + 64 <= cols; c += 64) {
+        Word word = 0;
+        for (unsigned b = 0; b < 4; ++b) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + c + 16 * b));
+            seen_wide = _mm_or_si128(seen_wide, v);
+            word |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_slli_epi64(v, 7)))} << (16 * b);
+        }
+        *out++ = word;
+    }
+    Word halves[2];
+    std::memcpy(halves, &seen_wide, sizeof halves);
+    seen = halves[0] | halves[1];
+#else
     for (; c + 64 <= cols; c += 64) {
         Word word = 0;
         for (unsigned b = 0; b < 8; ++b) {
@@ -44,6 +65,7 @@ bool pack_row(const Byte* bytes, Index cols, Word* out) {
         }
         *out++ = word;
     }
+#endif
     if (c < cols) {
         Word word = 0;
         unsigned shift = 0;
@@ -67,6 +89,7 @@ bool pack_row(const Byte* bytes, Index cols, Word* out) {
 PackedRows::PackedRows(Index nrows, Index ncols)
     : nrows_(nrows), ncols_(ncols), stride_((ncols + k_word_bits - 1) / k_word_bits),
       words_(nrows * stride_) {}
+
 
 std::optional<PackedRows> PackedRows::pack(const Matrix& m) {
     const Index cols = m.ncols();
@@ -137,10 +160,10 @@ public:
           stamp_(w.nrows(), 0), strip_(w.nrows()), applied_(w.nrows()), cleared_by_(w.nrows()),
           masks_(w.nrows()), bits_(k_block * ((w.nrows() + 63) / 64)) {
         std::iota(order_.begin(), order_.end(), Index{0});
-        // Each pivot logs at most its exchange and one pair per other row.
+        // Each pivot logs at most its exchange and one run of rows.
         const Index pivots = std::min(w.nrows(), w.ncols());
-        if (pivots != 0 && n_ + 2 <= std::numeric_limits<Index>::max() / pivots)
-            log_.reserve(pivots * (n_ + 2));
+        log_.reserve(3 * pivots);
+        log_.reserve_runs(pivots);
         time_rows_.resize(k_block * stride_);
         final_rows_.resize(k_block * stride_);
         tables_.resize(8 * 256 * stride_);
@@ -292,8 +315,7 @@ private:
                 const Word* from = rows_table + (x & (x - 1)) * len;
                 Word* to = rows_table + x * len;
                 const Word* p = final_rows_.data() + t * len;
-                for (Index k = 0; k < len; ++k)
-                    to[k] = from[k] ^ p[k];
+                xor_to(to, from, p, len);
                 mask_table[x] = mask_table[x & (x - 1)] ^ unit[t];
             }
             table[groups] = rows_table;
@@ -310,6 +332,8 @@ private:
             if (p >= first && p < first + found)
                 continue;
             Word* row = w_.row(order_[p]) + word_;
+            if (p + 4 < n_)
+                __builtin_prefetch(w_.row(order_[p + 4]) + word_);
             const Word strip = row[0];
             if ((strip & pivot_columns) == 0)
                 continue;
@@ -384,7 +408,6 @@ private:
                        : masks_[final_position];
         };
 
-        std::size_t pairs = 0;
         for (unsigned t = 0; t < found; ++t) {
             std::swap(holder_[slot(first + t)], holder_[slot(exchange_with_[t])]);
             Word* bits = bits_.data() + t * chunks;
@@ -392,57 +415,18 @@ private:
                 const Index position = touched_[s];
                 bool clears = false;
                 if (position < first + t)
-                    clears = position >= first ? ((clears_pivots_[t] >> (position - first)) & 1U) != 0
-                                               : ((mask_of(holder_[s]) >> t) & 1U) != 0;
+                    clears = ((clears_pivots_[t] >> (position - first)) & 1U) != 0;
                 else if (position > first + t)
                     clears = ((mask_of(holder_[s]) >> t) & 1U) != 0;
                 const Word bit = Word{1} << (position % 64);
                 bits[position / 64] = clears ? bits[position / 64] | bit : bits[position / 64] & ~bit;
             }
+            std::size_t count = 0;
             for (Index c = 0; c < chunks; ++c)
-                pairs += static_cast<std::size_t>(std::popcount(bits[c]));
-            if (exchange_with_[t] != first + t)
-                pairs += 3;
-        }
-
-        if (log_.narrow())
-            write_narrow(first, chunks, pairs);
-        else
-            write_wide(first, chunks);
-    }
-
-    void write_narrow(Index first, Index chunks, std::size_t pairs) {
-        std::uint32_t* out = log_.append_narrow(pairs);
-        for (unsigned t = 0; t < found_; ++t) {
-            const auto pivot = static_cast<std::uint32_t>(first + t);
-            const auto other = static_cast<std::uint32_t>(exchange_with_[t]);
-            if (other != pivot) {
-                out[0] = pivot;
-                out[1] = other;
-                out[2] = other;
-                out[3] = pivot;
-                out[4] = pivot;
-                out[5] = other;
-                out += 6;
-            }
-            const Word* bits = bits_.data() + t * chunks;
-            for (Index c = 0; c < chunks; ++c)
-                for (Word b = bits[c]; b != 0; b &= b - 1) {
-                    out[0] = static_cast<std::uint32_t>(64 * c + lowest_bit(b));
-                    out[1] = pivot;
-                    out += 2;
-                }
-        }
-    }
-
-    void write_wide(Index first, Index chunks) {
-        for (unsigned t = 0; t < found_; ++t) {
+                count += static_cast<std::size_t>(std::popcount(bits[c]));
             if (exchange_with_[t] != first + t)
                 log_.push_exchange(first + t, exchange_with_[t]);
-            const Word* bits = bits_.data() + t * chunks;
-            for (Index c = 0; c < chunks; ++c)
-                for (Word b = bits[c]; b != 0; b &= b - 1)
-                    log_.push(64 * c + lowest_bit(b), first + t);
+            log_.push_rows(first + t, bits, count);
         }
     }
 

@@ -59,7 +59,7 @@ private:
     Index nrows_;
     Index ncols_;
     Index stride_;
-    std::vector<Word> words_;
+    std::vector<Word, UninitialisedAllocator<Word>> words_;  // every word is written by pack
 };
 
 /// Gauss-Jordan elimination with the log of the row-by-row algorithm, in

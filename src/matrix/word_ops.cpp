@@ -1,6 +1,7 @@
 #include "word_ops.hpp"
 
 #include <cstring>
+#include <utility>
 
 namespace quorvel::packed {
 namespace {
@@ -8,30 +9,37 @@ namespace {
 // Four words as one value: one AVX2 register, or two SSE2 registers.
 using Quad = std::uint64_t __attribute__((vector_size(32)));
 
-template <unsigned N>
+__attribute__((always_inline)) inline void xor_quad(Quad& x, const std::uint64_t* p) {
+    Quad y;
+    std::memcpy(&y, p, sizeof y);
+    x ^= y;
+}
+
+// The sources as separate pointers, so that the loop over them unrolls.
+template <std::size_t... Q>
 __attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
                                                    const std::uint64_t* const* src,
-                                                   std::size_t len) {
-    const std::uint64_t* s[N];
-    for (unsigned q = 0; q < N; ++q)
-        s[q] = src[q];
+                                                   std::size_t len, std::index_sequence<Q...>) {
+    const std::uint64_t* const s[] = {src[Q]...};
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
         std::memcpy(&x, dst + k, sizeof x);
-        for (unsigned q = 0; q < N; ++q) {
-            Quad y;
-            std::memcpy(&y, s[q] + k, sizeof y);
-            x ^= y;
-        }
+        (xor_quad(x, s[Q] + k), ...);
         std::memcpy(dst + k, &x, sizeof x);
     }
     for (; k < len; ++k) {
         std::uint64_t x = dst[k];
-        for (unsigned q = 0; q < N; ++q)
-            x ^= s[q][k];
+        ((x ^= s[Q][k]), ...);
         dst[k] = x;
     }
+}
+
+template <unsigned N>
+__attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
+                                                   const std::uint64_t* const* src,
+                                                   std::size_t len) {
+    xor_sum(dst, src, len, std::make_index_sequence<N>{});
 }
 
 }  // namespace
@@ -41,6 +49,21 @@ __attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
 QUORVEL_CLONES
 void xor_into(std::uint64_t* dst, const std::uint64_t* src, std::size_t len) {
     xor_sum<1>(dst, &src, len);
+}
+
+QUORVEL_CLONES
+void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, std::size_t len) {
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        Quad y;
+        std::memcpy(&x, a + k, sizeof x);
+        std::memcpy(&y, b + k, sizeof y);
+        x ^= y;
+        std::memcpy(dst + k, &x, sizeof x);
+    }
+    for (; k < len; ++k)
+        dst[k] = a[k] ^ b[k];
 }
 
 QUORVEL_CLONES

@@ -15,6 +15,9 @@ inline unsigned lowest_bit(std::uint64_t word) { return static_cast<unsigned>(st
 /// dst[k] ^= src[k] for k < len.
 void xor_into(std::uint64_t* dst, const std::uint64_t* src, std::size_t len);
 
+/// dst[k] = a[k] ^ b[k] for k < len.
+void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, std::size_t len);
+
 /// dst[k] ^= src[0][k] ^ ... ^ src[count - 1][k] for k < len; count <= 8.
 void xor_sum_into(std::uint64_t* dst, const std::uint64_t* const* src, unsigned count,
                   std::size_t len);
