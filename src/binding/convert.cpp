@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "errors.hpp"
 #include "matrix_object.hpp"
@@ -54,9 +55,15 @@ std::vector<Item> read_items(PyObject* sequence) {
         const bool list = PyList_CheckExact(sequence);
         items.reserve(static_cast<std::size_t>(Py_SIZE(sequence)));
         for (Py_ssize_t i = 0; i < Py_SIZE(sequence); ++i) {
-            const Ref item = Ref::borrowed(list ? PyList_GET_ITEM(sequence, i)
-                                                : PyTuple_GET_ITEM(sequence, i));
-            items.push_back(Convert(item.get()));
+            PyObject* item = list ? PyList_GET_ITEM(sequence, i) : PyTuple_GET_ITEM(sequence, i);
+            // Reading an exact int runs no Python code, so nothing can drop
+            // the item meanwhile: it needs no reference of its own.
+            if (std::is_same_v<Item, Byte> && PyLong_CheckExact(item)) {
+                items.push_back(Convert(item));
+                continue;
+            }
+            const Ref held = Ref::borrowed(item);
+            items.push_back(Convert(held.get()));
         }
         return items;
     }

@@ -26,16 +26,29 @@ Index leading(const Row& row, Index from = 0) {
 bool in_order(Index above, Index below) { return above < below || (above == k_none && below == k_none); }
 
 template <bool Dep>
-std::optional<Elimination> reduce_last_row(Matrix&& w) {
-    const Index n = w.nrows();
+std::optional<Elimination> reduce_last_row(const Matrix& input) {
+    const Index n = input.nrows();
     const Index last = n - 1;
-    const Index limit = w.ncols();
+    const Index limit = input.ncols();
+
+    // The working copy, checked and with each row's leading position found
+    // while the row is still in the cache.
+    std::vector<Row> rows;
+    rows.reserve(n);
+    std::vector<Index> lead(n);
+    for (Index i = 0; i < n; ++i) {
+        const Row& row = input.row_unchecked(i);
+        if (row.size() != limit)
+            return std::nullopt;
+        rows.push_back(row);
+        if (!packed::all_binary(rows.back().data(), limit))
+            return std::nullopt;
+        lead[i] = leading(rows.back());
+    }
+    Matrix w(std::move(rows));
     RowLog log(n);
     log.reserve(3 * limit + 3 * last);
 
-    std::vector<Index> lead(n);
-    for (Index i = 0; i < n; ++i)
-        lead[i] = leading(w.row_unchecked(i));
     bool ordered = true;
     for (Index i = 1; i < last && ordered; ++i)
         ordered = in_order(lead[i - 1], lead[i]);
@@ -134,26 +147,12 @@ std::optional<Elimination> reduce_last_row(Matrix&& w) {
 
 }  // namespace
 
-std::optional<Matrix> copy_if_binary(const Matrix& m) {
-    const Index cols = m.ncols();
-    std::vector<Row> rows;
-    rows.reserve(m.nrows());
-    for (const Row& row : m.rows()) {
-        if (row.size() != cols)
-            return std::nullopt;
-        rows.push_back(row);
-        if (!packed::all_binary(rows.back().data(), cols))
-            return std::nullopt;
-    }
-    return Matrix(std::move(rows));
+std::optional<Elimination> echelon_form_last_row(const Matrix& m) {
+    return reduce_last_row<false>(m);
 }
 
-std::optional<Elimination> echelon_form_last_row(Matrix&& w) {
-    return reduce_last_row<false>(std::move(w));
-}
-
-Elimination echelon_form_last_row_dep(Matrix&& w) {
-    return *reduce_last_row<true>(std::move(w));
+std::optional<Elimination> echelon_form_last_row_dep(const Matrix& m) {
+    return reduce_last_row<true>(m);
 }
 
 Index rank(const Matrix& m) {

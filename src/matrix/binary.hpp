@@ -12,14 +12,12 @@
 
 namespace quorvel::binary {
 
-/// A copy of `m` when every row has ncols entries, each 0 or 1.
-[[nodiscard]] std::optional<Matrix> copy_if_binary(const Matrix& m);
-
-/// The last-row reductions of `exact` on a copy that `copy_if_binary` made,
-/// of at least one row.  Nothing when the reduction fails: the exact
-/// reduction then raises the failure at its own check.
-[[nodiscard]] std::optional<Elimination> echelon_form_last_row(Matrix&& w);
-[[nodiscard]] Elimination echelon_form_last_row_dep(Matrix&& w);
+/// The last-row reductions of `exact` for a matrix of at least one row.
+/// Nothing when a row's length differs from row 0's or an entry is neither
+/// 0 nor 1, and nothing when the reduction fails: the exact reduction then
+/// gives the result, or raises the failure at its own check.
+[[nodiscard]] std::optional<Elimination> echelon_form_last_row(const Matrix& m);
+[[nodiscard]] std::optional<Elimination> echelon_form_last_row_dep(const Matrix& m);
 
 /// `exact::rank` for every input, with the first 1 of a row found by memchr.
 [[nodiscard]] Index rank(const Matrix& m);

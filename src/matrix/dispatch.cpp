@@ -24,16 +24,15 @@ Elimination row_echelon_full_matrix(const Matrix& m) {
 
 Elimination echelon_form_last_row(const Matrix& m) {
     if (m.nrows() != 0)
-        if (auto copy = binary::copy_if_binary(m))
-            if (auto result = binary::echelon_form_last_row(std::move(*copy)))
-                return std::move(*result);
+        if (auto result = binary::echelon_form_last_row(m))
+            return std::move(*result);
     return exact::echelon_form_last_row(m);
 }
 
 Elimination echelon_form_last_row_dep(const Matrix& m) {
     if (m.nrows() != 0)
-        if (auto copy = binary::copy_if_binary(m))
-            return binary::echelon_form_last_row_dep(std::move(*copy));
+        if (auto result = binary::echelon_form_last_row_dep(m))
+            return std::move(*result);
     return exact::echelon_form_last_row_dep(m);
 }
 
