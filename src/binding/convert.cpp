@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "errors.hpp"
 #include "matrix_object.hpp"
@@ -51,9 +52,17 @@ std::vector<Item> read_items(PyObject* sequence) {
         const bool list = PyList_CheckExact(sequence);
         items.reserve(static_cast<std::size_t>(Py_SIZE(sequence)));
         for (Py_ssize_t i = 0; i < Py_SIZE(sequence); ++i) {
-            const Ref item = Ref::borrowed(list ? PyList_GET_ITEM(sequence, i)
-                                                : PyTuple_GET_ITEM(sequence, i));
-            items.push_back(Convert(item.get()));
+            PyObject* item = list ? PyList_GET_ITEM(sequence, i) : PyTuple_GET_ITEM(sequence, i);
+            // Reading an exact int runs no Python code, so nothing can drop
+            // the item meanwhile: it needs no reference of its own.
+            if constexpr (std::is_same_v<Item, Byte>) {
+                if (PyLong_CheckExact(item)) {
+                    items.push_back(Convert(item));
+                    continue;
+                }
+            }
+            const Ref held = Ref::borrowed(item);
+            items.push_back(Convert(held.get()));
         }
         return items;
     }
@@ -198,16 +207,16 @@ Ref elimination_result(Elimination&& result) {
     };
     const RowLog& log = result.log;
     Ref pairs = made(PyList_New(static_cast<Py_ssize_t>(log.size())));
-    for (std::size_t k = 0; k < log.size(); ++k) {
-        const RowOp op = log[k];
+    Py_ssize_t k = 0;
+    log.for_each([&](Index target, Index source) {
         Ref pair = made(PyTuple_New(2));
-        PyTuple_SET_ITEM(pair.get(), 0, index(op.target));
-        PyTuple_SET_ITEM(pair.get(), 1, index(op.source));
+        PyTuple_SET_ITEM(pair.get(), 0, index(target));
+        PyTuple_SET_ITEM(pair.get(), 1, index(source));
         // A tuple of ints can never be part of a reference cycle; untracked,
         // the millions of pairs of a large log cost the collector nothing.
         PyObject_GC_UnTrack(pair.get());
-        PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(k), pair.release());
-    }
+        PyList_SET_ITEM(pairs.get(), k++, pair.release());
+    });
 
     Ref tuple = made(PyTuple_New(2));
     PyTuple_SET_ITEM(tuple.get(), 0, matrix.release());

@@ -1,13 +1,47 @@
-// The eliminations as the binding calls them.
+// The eliminations as the binding calls them: the word-parallel paths for
+// rectangular 0/1 matrices, the exact entry-by-entry ones for everything
+// else.  On the input that they accept the fast paths give the same results,
+// logs and failures as the exact ones.
+#include "binary.hpp"
 #include "echelon.hpp"
+#include "packed.hpp"
 
 namespace quorvel {
 
-Elimination echelon_form(const Matrix& m) { return exact::echelon_form(m); }
-Elimination row_echelon_full_matrix(const Matrix& m) { return exact::row_echelon_full_matrix(m); }
-Elimination echelon_form_last_row(const Matrix& m) { return exact::echelon_form_last_row(m); }
-Elimination echelon_form_last_row_dep(const Matrix& m) { return exact::echelon_form_last_row_dep(m); }
-Index rank(const Matrix& m) { return exact::rank(m); }
-std::vector<Row> kernel(const Matrix& m) { return exact::kernel(m); }
+// On 0/1 entries the pivot tests "== 1" and "!= 0" agree, and so do XOR and
+// the low bit of the sum: both methods are the same elimination.
+Elimination echelon_form(const Matrix& m) {
+    if (auto packed = packed::PackedRows::pack(m))
+        return packed::echelon_form(std::move(*packed));
+    return exact::echelon_form(m);
+}
+
+Elimination row_echelon_full_matrix(const Matrix& m) {
+    if (auto packed = packed::PackedRows::pack(m))
+        return packed::echelon_form(std::move(*packed));
+    return exact::row_echelon_full_matrix(m);
+}
+
+Elimination echelon_form_last_row(const Matrix& m) {
+    if (m.nrows() != 0)
+        if (auto result = binary::echelon_form_last_row(m))
+            return std::move(*result);
+    return exact::echelon_form_last_row(m);
+}
+
+Elimination echelon_form_last_row_dep(const Matrix& m) {
+    if (m.nrows() != 0)
+        if (auto result = binary::echelon_form_last_row_dep(m))
+            return std::move(*result);
+    return exact::echelon_form_last_row_dep(m);
+}
+
+Index rank(const Matrix& m) { return binary::rank(m); }
+
+std::vector<Row> kernel(const Matrix& m) {
+    if (auto packed = packed::PackedRows::pack(m))
+        return packed::kernel(*packed);
+    return exact::kernel(m);
+}
 
 }  // namespace quorvel

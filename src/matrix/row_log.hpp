@@ -3,15 +3,48 @@
 // written as the three additions (a, b), (b, a), (a, b).
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
+
+#include "memory.hpp"
 
 namespace quorvel {
 
 using Index = std::uint64_t;
+
+/// An allocator that leaves new elements of trivial types uninitialised, so
+/// that growing a buffer that is about to be written does not clear it
+/// first, and that asks for huge pages for large buffers.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    T* allocate(std::size_t count) {
+        T* data = std::allocator<T>::allocate(count);
+        if (count >= k_huge_buffer / sizeof(T))
+            advise_huge_pages(data, count * sizeof(T));
+        return data;
+    }
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    explicit UninitialisedAllocator(const UninitialisedAllocator<U>& /*unused*/) noexcept {}
+    template <class U>
+    void construct(U* place) noexcept {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
 
 /// One logged addition: row `source` was added into row `target`.
 struct RowOp {
@@ -24,17 +57,42 @@ struct RowOp {
 /// matrix has fewer than 2^32 rows (always, in practice), which halves the
 /// memory of logs that hold millions of pairs; wider matrices fall back to
 /// 64-bit indexes.
+///
+/// Besides single pairs, the log holds runs: the pairs (r, source) for every
+/// row r of a set, in ascending r, kept as a bitset of one bit per row.  A
+/// Gauss-Jordan step adds its pivot row into about half the rows, so a run
+/// costs about 1/32 of the memory of its pairs; the pairs are produced only
+/// when the log is read.
 class RowLog {
 public:
     /// A log for a matrix of `nrows` rows.
     explicit RowLog(Index nrows = 0)
-        : wide_(nrows > std::numeric_limits<std::uint32_t>::max()) {}
+        : wide_(nrows > std::numeric_limits<std::uint32_t>::max()),
+          run_words_(static_cast<std::size_t>((nrows + 63) / 64)) {}
 
+    /// Reserves room for `pairs` single pairs.  A bound too large to
+    /// allocate is dropped: the log also grows as pairs arrive.
     void reserve(std::size_t pairs) {
-        if (wide_)
-            wide_pairs_.reserve(2 * pairs);
-        else
-            narrow_pairs_.reserve(2 * pairs);
+        if (pairs > std::numeric_limits<std::size_t>::max() / 16)
+            return;
+        try {
+            if (wide_)
+                wide_pairs_.reserve(2 * pairs);
+            else
+                narrow_pairs_.reserve(2 * pairs);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    /// Reserves room for `runs` runs, on the same terms.
+    void reserve_runs(std::size_t runs) {
+        if (run_words_ != 0 && runs > std::numeric_limits<std::size_t>::max() / 8 / run_words_)
+            return;
+        try {
+            runs_.reserve(runs);
+            run_bits_.reserve(runs * run_words_);
+        } catch (const std::bad_alloc&) {
+        }
     }
 
     void push(Index target, Index source) {
@@ -54,30 +112,72 @@ public:
         push(a, b);
     }
 
-    [[nodiscard]] std::size_t size() const {
-        return (wide_ ? wide_pairs_.size() : narrow_pairs_.size()) / 2;
+    /// Logs (r, source) for every row r whose bit is set in `rows`, a bitset
+    /// of (nrows + 63) / 64 words (row r is bit r % 64 of word r / 64) that
+    /// has `count` bits set, none of them at or beyond nrows.
+    void push_rows(Index source, const std::uint64_t* rows, std::size_t count) {
+        if (count == 0)
+            return;
+        runs_.push_back({single_pairs(), source, run_bits_.size(), count});
+        run_bits_.insert(run_bits_.end(), rows, rows + run_words_);
+        run_pairs_ += count;
     }
+
+    [[nodiscard]] std::size_t size() const { return single_pairs() + run_pairs_; }
     [[nodiscard]] bool empty() const { return size() == 0; }
 
-    [[nodiscard]] RowOp operator[](std::size_t k) const {
-        if (wide_)
-            return {wide_pairs_[2 * k], wide_pairs_[2 * k + 1]};
-        return {narrow_pairs_[2 * k], narrow_pairs_[2 * k + 1]};
+    /// Calls visit(target, source) for every pair, in log order.
+    template <class Visit>
+    void for_each(Visit&& visit) const {
+        std::size_t k = 0;
+        for (const Run& run : runs_) {
+            for (; k < run.before; ++k)
+                visit_single(k, visit);
+            const std::uint64_t* bits = run_bits_.data() + run.first_word;
+            for (std::size_t w = 0; w < run_words_; ++w)
+                for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
+                    visit(static_cast<Index>(64 * w) + static_cast<Index>(std::countr_zero(b)),
+                          run.source);
+        }
+        for (; k < single_pairs(); ++k)
+            visit_single(k, visit);
     }
 
     /// The pairs in log order, for tests and replay.
     [[nodiscard]] std::vector<RowOp> pairs() const {
         std::vector<RowOp> out;
         out.reserve(size());
-        for (std::size_t k = 0; k < size(); ++k)
-            out.push_back((*this)[k]);
+        for_each([&](Index target, Index source) { out.push_back({target, source}); });
         return out;
     }
 
 private:
+    struct Run {
+        std::size_t before;      // single pairs logged before the run
+        Index source;
+        std::size_t first_word;  // in run_bits_
+        std::size_t count;
+    };
+
+    [[nodiscard]] std::size_t single_pairs() const {
+        return (wide_ ? wide_pairs_.size() : narrow_pairs_.size()) / 2;
+    }
+
+    template <class Visit>
+    void visit_single(std::size_t k, Visit& visit) const {
+        if (wide_)
+            visit(wide_pairs_[2 * k], wide_pairs_[2 * k + 1]);
+        else
+            visit(Index{narrow_pairs_[2 * k]}, Index{narrow_pairs_[2 * k + 1]});
+    }
+
     bool wide_;
-    std::vector<std::uint32_t> narrow_pairs_;
+    std::size_t run_words_;
+    std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>> narrow_pairs_;
     std::vector<std::uint64_t> wide_pairs_;
+    std::vector<Run> runs_;
+    std::vector<std::uint64_t, UninitialisedAllocator<std::uint64_t>> run_bits_;
+    std::size_t run_pairs_ = 0;
 };
 
 }  // namespace quorvel

@@ -1,0 +1,165 @@
+// The core's eliminations beside M4RI's on the same random matrices.
+//
+//   quorvel_core_bench --benchmark_filter=4096
+//
+// Each quorvel benchmark times what the binding calls (quorvel::echelon_form
+// and so on) on byte rows: packing, elimination with its full row-operation
+// log, and unpacking of the result.  Each M4RI benchmark times a copy of the
+// packed matrix followed by M4RI's own function; M4RI keeps no log.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "matrix/echelon.hpp"
+
+#ifdef QUORVEL_HAVE_M4RI
+extern "C" {
+#include <m4ri/m4ri.h>
+}
+#endif
+
+namespace {
+
+using quorvel::Byte;
+using quorvel::Matrix;
+using quorvel::Row;
+
+// Random dense n x m matrix, the same for the same arguments.
+Matrix random_matrix(std::size_t n, std::size_t m, std::uint64_t seed = 1) {
+    std::mt19937_64 random(seed + 1000003 * n + m);
+    std::vector<Row> rows(n, Row(m));
+    for (Row& row : rows)
+        for (std::size_t j = 0; j < m; j += 64) {
+            std::uint64_t bits = random();
+            for (std::size_t k = j; k < std::min(m, j + 64); ++k, bits >>= 1)
+                row[k] = static_cast<Byte>(bits & 1U);
+        }
+    return Matrix(std::move(rows));
+}
+
+// The reduced echelon form of a random n x m matrix.
+Matrix random_echelon(std::size_t n, std::size_t m) {
+    return quorvel::echelon_form(random_matrix(n, m)).matrix;
+}
+
+void echelon_form(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Matrix input = random_matrix(n, n);
+    std::size_t pairs = 0;
+    for (auto _ : state) {
+        quorvel::Elimination e = quorvel::echelon_form(input);
+        pairs = e.log.size();
+        benchmark::DoNotOptimize(e);
+    }
+    state.counters["log_pairs"] = static_cast<double>(pairs);
+}
+
+void rank(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Matrix input = random_echelon(n, n);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quorvel::rank(input));
+}
+
+void kernel(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const auto m = static_cast<std::size_t>(state.range(1));
+    const Matrix input = random_echelon(n, m);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quorvel::kernel(input));
+}
+
+void last_row_dep(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    std::vector<Row> rows = random_echelon(n - 1, n).rows();
+    rows.resize(n - 1);
+    rows.push_back(random_matrix(1, n, 7).rows()[0]);
+    const Matrix input(std::move(rows));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(quorvel::echelon_form_last_row_dep(input));
+}
+
+void copy(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const Matrix input = random_matrix(n, n);
+    for (auto _ : state) {
+        Matrix c = input;
+        benchmark::DoNotOptimize(c);
+    }
+}
+
+#ifdef QUORVEL_HAVE_M4RI
+mzd_t* to_m4ri(const Matrix& m) {
+    mzd_t* a = mzd_init(static_cast<rci_t>(m.nrows()), static_cast<rci_t>(m.ncols()));
+    for (std::size_t i = 0; i < m.nrows(); ++i)
+        for (std::size_t j = 0; j < m.ncols(); ++j)
+            mzd_write_bit(a, static_cast<rci_t>(i), static_cast<rci_t>(j), m.rows()[i][j]);
+    return a;
+}
+
+void m4ri_echelonize(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    mzd_t* input = to_m4ri(random_matrix(n, n));
+    for (auto _ : state) {
+        mzd_t* a = mzd_copy(nullptr, input);
+        benchmark::DoNotOptimize(mzd_echelonize_m4ri(a, 1, 0));
+        mzd_free(a);
+    }
+    mzd_free(input);
+}
+
+void m4ri_rank(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    mzd_t* input = to_m4ri(random_echelon(n, n));
+    for (auto _ : state) {
+        mzd_t* a = mzd_copy(nullptr, input);
+        benchmark::DoNotOptimize(mzd_echelonize_m4ri(a, 0, 0));
+        mzd_free(a);
+    }
+    mzd_free(input);
+}
+
+void m4ri_kernel(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const auto m = static_cast<std::size_t>(state.range(1));
+    mzd_t* input = to_m4ri(random_echelon(n, m));
+    for (auto _ : state) {
+        mzd_t* a = mzd_copy(nullptr, input);
+        mzd_t* k = mzd_kernel_left_pluq(a, 0);
+        benchmark::DoNotOptimize(k);
+        if (k != nullptr)
+            mzd_free(k);
+        mzd_free(a);
+    }
+    mzd_free(input);
+}
+#endif
+
+void square_sizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t n : {256, 1024, 2048, 4096})
+        b->Arg(n);
+    b->Unit(benchmark::kMillisecond);
+}
+
+void kernel_sizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t n : {256, 1024, 4096})
+        b->Args({n, n});
+    b->Args({1024, 2048});
+    b->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+BENCHMARK(echelon_form)->Apply(square_sizes);
+BENCHMARK(rank)->Apply(square_sizes);
+BENCHMARK(kernel)->Apply(kernel_sizes);
+BENCHMARK(last_row_dep)->Apply(square_sizes);
+BENCHMARK(copy)->Apply(square_sizes);
+#ifdef QUORVEL_HAVE_M4RI
+BENCHMARK(m4ri_echelonize)->Apply(square_sizes);
+BENCHMARK(m4ri_rank)->Apply(square_sizes);
+BENCHMARK(m4ri_kernel)->Apply(kernel_sizes);
+#endif
+
+BENCHMARK_MAIN();

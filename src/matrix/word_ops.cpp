@@ -1,0 +1,126 @@
+#include "word_ops.hpp"
+
+#include <cstring>
+#include <utility>
+
+namespace quorvel::packed {
+namespace {
+
+// Four words as one value: one AVX2 register, or two SSE2 registers.
+using Quad = std::uint64_t __attribute__((vector_size(32)));
+
+__attribute__((always_inline)) inline void xor_quad(Quad& x, const std::uint64_t* p) {
+    Quad y;
+    std::memcpy(&y, p, sizeof y);
+    x ^= y;
+}
+
+// The sources as separate pointers, so that the loop over them unrolls.
+template <std::size_t... Q>
+__attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
+                                                   const std::uint64_t* const* src,
+                                                   std::size_t len, std::index_sequence<Q...>) {
+    const std::uint64_t* const s[] = {src[Q]...};
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        std::memcpy(&x, dst + k, sizeof x);
+        (xor_quad(x, s[Q] + k), ...);
+        std::memcpy(dst + k, &x, sizeof x);
+    }
+    for (; k < len; ++k) {
+        std::uint64_t x = dst[k];
+        ((x ^= s[Q][k]), ...);
+        dst[k] = x;
+    }
+}
+
+template <unsigned N>
+__attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
+                                                   const std::uint64_t* const* src,
+                                                   std::size_t len) {
+    xor_sum(dst, src, len, std::make_index_sequence<N>{});
+}
+
+}  // namespace
+
+#define QUORVEL_CLONES __attribute__((target_clones("avx2", "default")))
+
+QUORVEL_CLONES
+void xor_into(std::uint64_t* dst, const std::uint64_t* src, std::size_t len) {
+    xor_sum<1>(dst, &src, len);
+}
+
+QUORVEL_CLONES
+void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, std::size_t len) {
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        Quad y;
+        std::memcpy(&x, a + k, sizeof x);
+        std::memcpy(&y, b + k, sizeof y);
+        x ^= y;
+        std::memcpy(dst + k, &x, sizeof x);
+    }
+    for (; k < len; ++k)
+        dst[k] = a[k] ^ b[k];
+}
+
+QUORVEL_CLONES
+void xor_sum_into(std::uint64_t* dst, const std::uint64_t* const* src, unsigned count,
+                  std::size_t len) {
+    switch (count) {
+    case 1: xor_sum<1>(dst, src, len); break;
+    case 2: xor_sum<2>(dst, src, len); break;
+    case 3: xor_sum<3>(dst, src, len); break;
+    case 4: xor_sum<4>(dst, src, len); break;
+    case 5: xor_sum<5>(dst, src, len); break;
+    case 6: xor_sum<6>(dst, src, len); break;
+    case 7: xor_sum<7>(dst, src, len); break;
+    case 8: xor_sum<8>(dst, src, len); break;
+    default: break;
+    }
+}
+
+QUORVEL_CLONES
+void xor_bytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t len) {
+    std::size_t k = 0;
+    for (; k + 32 <= len; k += 32) {
+        Quad a;
+        Quad b;
+        std::memcpy(&a, dst + k, sizeof a);
+        std::memcpy(&b, src + k, sizeof b);
+        a ^= b;
+        std::memcpy(dst + k, &a, sizeof a);
+    }
+    for (; k < len; ++k)
+        dst[k] ^= src[k];
+}
+
+QUORVEL_CLONES
+bool all_binary(const std::uint8_t* bytes, std::size_t len) {
+    Quad seen{};
+    std::size_t k = 0;
+    for (; k + 32 <= len; k += 32) {
+        Quad a;
+        std::memcpy(&a, bytes + k, sizeof a);
+        seen |= a;
+    }
+    std::uint64_t rest = seen[0] | seen[1] | seen[2] | seen[3];
+    for (; k < len; ++k)
+        rest |= bytes[k];
+    return (rest & ~0x0101010101010101ULL) == 0;
+}
+
+void transpose64(std::uint64_t* a) {
+    std::uint64_t mask = 0x00000000FFFFFFFFULL;
+    for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+        for (unsigned k = 0; k < 64; k = ((k | j) + 1) & ~j) {
+            const std::uint64_t t = ((a[k] >> j) ^ a[k | j]) & mask;
+            a[k] ^= t << j;
+            a[k | j] ^= t;
+        }
+    }
+}
+
+}  // namespace quorvel::packed

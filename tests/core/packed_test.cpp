@@ -1,0 +1,244 @@
+// The fast paths against the exact implementation: on every input, the
+// functions of `quorvel` give what those of `quorvel::exact` give (matrix,
+// log, failure message), whether or not the input takes a fast path.
+#include <random>
+#include <sstream>
+
+#include "matrix/echelon.hpp"
+#include "test_support.hpp"
+
+namespace quorvel {
+namespace {
+
+using testing::rows;
+
+using Method = Elimination (*)(const Matrix&);
+
+// A printable outcome: the rows and the log, or the failure message.
+std::string outcome(Method method, const Matrix& m) {
+    try {
+        const Elimination e = method(m);
+        std::ostringstream out;
+        out << e.matrix.to_string() << " log";
+        for (const RowOp& op : e.log.pairs())
+            out << " (" << op.target << ", " << op.source << ")";
+        return out.str();
+    } catch (const Panic& p) {
+        return "failure: " + p.message();
+    }
+}
+
+std::string kernel_outcome(std::vector<Row> (*method)(const Matrix&), const Matrix& m) {
+    try {
+        return Matrix(method(m)).to_string();
+    } catch (const Panic& p) {
+        return "failure: " + p.message();
+    }
+}
+
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : engine_(seed) {}
+
+    std::uint64_t below(std::uint64_t bound) { return bound == 0 ? 0 : engine_() % bound; }
+
+    /// n x m, each entry 1 with probability `ones`.
+    Matrix binary(std::size_t n, std::size_t m, double ones) {
+        std::bernoulli_distribution bit(ones);
+        std::vector<Row> r(n, Row(m));
+        for (Row& row : r)
+            for (Byte& b : row)
+                b = bit(engine_) ? 1 : 0;
+        return Matrix(std::move(r));
+    }
+
+    /// n x m of rank at most `rank`: sums of random subsets of `rank` rows.
+    Matrix low_rank(std::size_t n, std::size_t m, std::size_t rank) {
+        const Matrix basis = binary(rank, m, 0.5);
+        std::vector<Row> r(n, Row(m, 0));
+        for (Row& row : r)
+            for (std::size_t b = 0; b < rank; ++b)
+                if (below(2) == 1)
+                    for (std::size_t j = 0; j < m; ++j)
+                        row[j] ^= basis.rows()[b][j];
+        return Matrix(std::move(r));
+    }
+
+    /// The matrix shapes the word-parallel code must get right.
+    Matrix any(std::size_t n, std::size_t m) {
+        switch (below(6)) {
+        case 0: return binary(n, m, 0.5);
+        case 1: return binary(n, m, 0.03);
+        case 2: return binary(n, m, 0.97);
+        case 3: return low_rank(n, m, below(std::min(n, m) + 1));
+        case 4: {
+            // Zero columns and repeated rows: pivots that skip columns and
+            // exchanges with rows far below.
+            Matrix a = binary(n, m, 0.5);
+            std::vector<Row> r = std::move(a).take_rows();
+            const std::size_t skip = below(m + 1);
+            for (Row& row : r)
+                for (std::size_t j = 0; j < skip; j += 1 + below(3))
+                    row[j] = 0;
+            for (std::size_t i = 0; i + 1 < n; i += 2)
+                if (below(3) == 0)
+                    r[i] = Row(m, 0);
+            return Matrix(std::move(r));
+        }
+        default: return low_rank(n, m, 1 + below(4));
+        }
+    }
+
+private:
+    std::mt19937_64 engine_;
+};
+
+const std::vector<std::size_t> k_sizes = {0, 1, 2, 3, 7, 8, 9, 63, 64, 65, 127, 128, 129, 191, 200};
+
+TEST(FastPath, EchelonFormsEqualExactOnBinaryMatrices) {
+    Random random(1);
+    for (const std::size_t n : k_sizes)
+        for (const std::size_t m : k_sizes) {
+            for (int trial = 0; trial < 2; ++trial) {
+                const Matrix input = random.any(n, m);
+                const std::string expected = outcome(exact::echelon_form, input);
+                ASSERT_EQ(outcome(echelon_form, input), expected) << n << " x " << m;
+                ASSERT_EQ(outcome(row_echelon_full_matrix, input), expected) << n << " x " << m;
+            }
+        }
+}
+
+TEST(FastPath, EchelonFormsEqualExactOnLargerShapes) {
+    // Several blocks of pivots, tall and wide, and a rank that ends in the
+    // middle of a word.
+    Random random(2);
+    const std::vector<std::pair<std::size_t, std::size_t>> shapes = {
+        {300, 300}, {513, 130}, {70, 700}, {1, 1000}, {1000, 1}, {257, 255}};
+    for (const auto& [n, m] : shapes)
+        for (int trial = 0; trial < 3; ++trial) {
+            const Matrix input = trial == 2 ? random.low_rank(n, m, std::min(n, m) / 2 + 1)
+                                            : random.any(n, m);
+            ASSERT_EQ(outcome(echelon_form, input), outcome(exact::echelon_form, input))
+                << n << " x " << m;
+        }
+}
+
+TEST(FastPath, KernelEqualsExact) {
+    Random random(3);
+    for (const std::size_t n : k_sizes)
+        for (const std::size_t m : k_sizes) {
+            const Matrix input = random.any(n, m);
+            const Matrix reduced = exact::echelon_form(input).matrix;
+            ASSERT_EQ(kernel_outcome(kernel, reduced), kernel_outcome(exact::kernel, reduced))
+                << n << " x " << m;
+            // Not in echelon form: each pivot's value depends on the earlier ones.
+            ASSERT_EQ(kernel_outcome(kernel, input), kernel_outcome(exact::kernel, input))
+                << n << " x " << m;
+            ASSERT_EQ(rank(reduced), exact::rank(reduced));
+            ASSERT_EQ(rank(input), exact::rank(input));
+        }
+}
+
+// n-1 rows in echelon form (reduced or not, with or without zero rows)
+// and a last row that may or may not depend on them; and random matrices.
+TEST(FastPath, LastRowReductionsEqualExact) {
+    Random random(4);
+    for (const std::size_t n : std::vector<std::size_t>{1, 2, 3, 5, 64, 65, 130})
+        for (const std::size_t m : std::vector<std::size_t>{1, 2, 3, 8, 63, 64, 65, 129})
+            for (int trial = 0; trial < 6; ++trial) {
+                std::vector<Row> r;
+                if (trial < 4) {
+                    const Matrix above = random.any(n - 1, m);
+                    r = exact::echelon_form(above).matrix.rows();
+                    if (trial == 1 && !r.empty())
+                        r.erase(r.begin() + static_cast<std::ptrdiff_t>(random.below(r.size())));
+                    if (trial == 2)
+                        for (std::size_t i = 1; i < r.size(); ++i)  // not reduced
+                            if (random.below(2) == 1)
+                                for (std::size_t j = 0; j < m; ++j)
+                                    r[i - 1][j] ^= r[i][j];
+                    Row last(m, 0);
+                    if (trial == 3) {
+                        for (const Row& row : r)
+                            if (random.below(2) == 1)
+                                for (std::size_t j = 0; j < m; ++j)
+                                    last[j] ^= row[j];
+                    } else {
+                        last = random.binary(1, m, 0.5).rows()[0];
+                    }
+                    while (r.size() + 1 < n)
+                        r.push_back(Row(m, 0));
+                    r.push_back(std::move(last));
+                } else {
+                    r = random.any(n, m).rows();
+                }
+                const Matrix input(std::move(r));
+                ASSERT_EQ(outcome(echelon_form_last_row, input),
+                          outcome(exact::echelon_form_last_row, input))
+                    << input.to_string();
+                ASSERT_EQ(outcome(echelon_form_last_row_dep, input),
+                          outcome(exact::echelon_form_last_row_dep, input))
+                    << input.to_string();
+            }
+}
+
+TEST(FastPath, LastRowOrderBrokenByAnExchange) {
+    // Rows too far to the right are passed over; the last row goes to the
+    // zero row, and the leading positions above stop rising.
+    for (const Matrix& input : {rows({{0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}}),
+                                rows({{0, 0, 0, 0, 1}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {1, 1, 0, 0, 1}}),
+                                rows({{0, 0, 1, 0}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}})}) {
+        EXPECT_EQ(outcome(echelon_form_last_row, input), outcome(exact::echelon_form_last_row, input));
+        EXPECT_EQ(outcome(echelon_form_last_row_dep, input),
+                  outcome(exact::echelon_form_last_row_dep, input));
+    }
+}
+
+// Inputs that must not take a fast path: rows of other lengths, entries
+// other than 0 and 1 anywhere, including the very last entry.
+TEST(FastPath, OtherInputsKeepExactResults) {
+    Random random(5);
+    const std::vector<Method> fast = {echelon_form, row_echelon_full_matrix, echelon_form_last_row,
+                                      echelon_form_last_row_dep};
+    const std::vector<Method> reference = {exact::echelon_form, exact::row_echelon_full_matrix,
+                                           exact::echelon_form_last_row,
+                                           exact::echelon_form_last_row_dep};
+    for (int trial = 0; trial < 400; ++trial) {
+        const std::size_t n = 1 + random.below(70);
+        const std::size_t m = random.below(70);
+        std::vector<Row> r = random.any(n, m).rows();
+        const std::size_t i = random.below(n);
+        switch (trial % 4) {
+        case 0: r[i].resize(random.below(m + 3)); break;
+        case 1: r[n - 1].push_back(1); break;
+        case 2:
+            if (m > 0)
+                r[i][random.below(m)] = static_cast<Byte>(2 + random.below(254));
+            break;
+        default:
+            if (m > 0)
+                r[n - 1][m - 1] = 2;
+            break;
+        }
+        const Matrix input(std::move(r));
+        for (std::size_t k = 0; k < fast.size(); ++k)
+            ASSERT_EQ(outcome(fast[k], input), outcome(reference[k], input))
+                << k << ": " << input.to_string();
+        ASSERT_EQ(kernel_outcome(kernel, input), kernel_outcome(exact::kernel, input))
+            << input.to_string();
+        ASSERT_EQ(rank(input), exact::rank(input));
+    }
+    EXPECT_EQ(outcome(echelon_form_last_row, Matrix()), outcome(exact::echelon_form_last_row, Matrix()));
+    EXPECT_EQ(outcome(echelon_form_last_row_dep, Matrix()),
+              outcome(exact::echelon_form_last_row_dep, Matrix()));
+}
+
+TEST(FastPath, FailuresOfBinaryInput) {
+    // (D3) of echelon_form_last_row on 0/1 input: the message of the exact path.
+    for (const Matrix& input : {rows({{1, 1}}), rows({{0, 1}, {1, 0}}), rows({{1, 0, 0}, {0, 0, 1}, {0, 1, 0}})})
+        EXPECT_EQ(outcome(echelon_form_last_row, input),
+                  "failure: called `Option::unwrap()` on a `None` value");
+}
+
+}  // namespace
+}  // namespace quorvel
