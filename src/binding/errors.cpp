@@ -85,6 +85,11 @@ void throw_pending() {
     // Python code raised the PanicException of an earlier failure into this
     // call: print it with its traceback, then fail with the same message.
     PyErr_NormalizeException(&type, &value, &traceback);
+    // Held until they are handed back, so that a failure to read the message
+    // (memory ran out) releases them on its way out.
+    Ref owned_type(type);
+    Ref owned_value(value);
+    Ref owned_traceback(traceback);
     std::string message = "Unwrapped panic from Python code";
     if (value != nullptr) {
         if (Ref text{PyObject_Str(value)}) {
@@ -97,7 +102,7 @@ void throw_pending() {
                "the call fails with it\nPython stack trace below:\n",
                stderr);
     std::fflush(stderr);
-    PyErr_Restore(type, value, traceback);
+    PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
     PyErr_PrintEx(0);
     throw PanicFromPython{std::move(message)};
 }
