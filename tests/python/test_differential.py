@@ -3,7 +3,8 @@ sequences of calls: results, logs, exception types and messages, and the
 matrix after every call must agree.
 
 Runs are deterministic (derandomized, no example database).  Set
-QUORVEL_HYPOTHESIS=thorough for a long run with many more examples.
+QUORVEL_HYPOTHESIS=thorough for a long run with many more examples, or
+QUORVEL_HYPOTHESIS=quick for a short one.
 """
 
 import os
@@ -19,6 +20,9 @@ U64 = 2**64
 _PROFILES = {
     "ci": settings(max_examples=150, derandomize=True, database=None, deadline=None,
                    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
+    # For runs under valgrind, which are some 50 times slower.
+    "quick": settings(max_examples=15, derandomize=True, database=None, deadline=None,
+                      suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
     "thorough": settings(max_examples=4000, derandomize=False, database=None, deadline=None,
                          suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
 }
