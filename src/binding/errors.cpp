@@ -78,7 +78,7 @@ void throw_pending() {
     PyErr_Fetch(&type, &value, &traceback);
     if (type == nullptr)
         raise(PyExc_SystemError, "attempted to fetch exception but none was set");
-    if (type != g_panic_type || g_panic_type == nullptr) {
+    if (type != g_panic_type) {
         PyErr_Restore(type, value, traceback);
         throw PythonError{};
     }
@@ -90,6 +90,11 @@ void throw_pending() {
         PyErr_Restore(type, value, traceback);
         throw PythonError{};
     }
+    // Held until they are handed back, so that a failure to read the message
+    // (memory ran out) releases them on its way out.
+    Ref owned_type(type);
+    Ref owned_value(value);
+    Ref owned_traceback(traceback);
     std::string message = "Unwrapped panic from Python code";
     if (value != nullptr) {
         if (Ref text{PyObject_Str(value)}) {
@@ -102,7 +107,7 @@ void throw_pending() {
                "the call fails with it\nPython stack trace below:\n",
                stderr);
     std::fflush(stderr);
-    PyErr_Restore(type, value, traceback);
+    PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
     PyErr_PrintEx(0);
     throw PanicFromPython{std::move(message)};
 }

@@ -1,0 +1,238 @@
+"""Allocation failure: every method, with each successive allocation of the
+call made to fail in turn (CPython's _testcapi.set_nomemory).  The call
+ends with MemoryError or PanicException, the process never aborts, the
+object stays usable and, unless the method edits in place, unchanged, and
+repeated failures leak nothing.
+
+Each case runs in a fresh interpreter (this file run as a script), so that
+the first failures also meet the PanicException type not made yet.
+"""
+
+import json
+import os
+import subprocess
+import sys
+
+import pytest
+
+ALLOCATE_NOTHING = {"add_rows", "is_zero_row", "ncols", "nrows", "rank", "swap_rows"}
+
+PANIC_MESSAGES = ("Python API call failed", "called `Result::unwrap()` on an `Err` value: ")
+
+# name -> (rows, call, edits in place).  `call` is Python source run with
+# `m` bound to the matrix; each is one method call.
+CASES = {
+    "new_list": ([[1, 0]], "Matrix([[1, 0, 1], [0, 1], []])", False),
+    "new_generic": ([[1, 0]], "Matrix(Hinted([Hinted([1, 0], 9), b'\\x01'], ValueError()))",
+                    False),
+    "new_refused": ([[1, 0]], "Matrix([[1], '01'])", False),
+    "get_sub_matrix": ([[1, 0], [0, 1], [1, 1]], "m.get_sub_matrix(1, 3)", False),
+    "get_sub_matrix_bad": ([[1, 0], [0, 1]], "m.get_sub_matrix(2, 1)", False),
+    "to_list": ([[1, 0, 1], [0, 1], [255]], "m.to_list()", False),
+    "nrows": ([[1, 0]] * 3, "m.nrows()", False),
+    "ncols": ([[1, 0]] * 3, "m.ncols()", False),
+    "copy": ([[1, 0], [0, 1]], "m.copy()", False),
+    "get": ([[1, 0], [0, 1]], "m.get(1, col=1)", False),
+    "get_out_of_range": ([[1, 0], [0, 1]], "m.get(5, 0)", False),
+    "get_wrong_call": ([[1, 0], [0, 1]], "m.get(1, 2, 3)", False),
+    "get_bad_keyword": ([[1, 0], [0, 1]], "m.get(row=1, colour=2)", False),
+    "get_refused_index": ([[1, 0], [0, 1]], "m.get('a', 0)", False),
+    "get_reraised_panic": ([[1, 0], [0, 1]], "m.get(ReRaise(), 0)", False),
+    "get_reraised_panic_surrogate": ([[1, 0], [0, 1]], "m.get(ReRaise('\\udcff'), 0)", False),
+    "add_rows": ([[1, 1, 0], [0, 1, 1]], "m.add_rows(0, 1)", True),
+    "add_rows_out_of_range": ([[1, 1, 0], [0, 1, 1]], "m.add_rows(0, 7)", False),
+    "swap_rows": ([[1, 1, 0], [0, 1]], "m.swap_rows(0, 1)", True),
+    "is_zero_row": ([[0, 0], [0, 1]], "m.is_zero_row(1)", False),
+    "echelon_form_last_row": ([[1, 0, 0], [0, 0, 1], [1, 1, 1]], "m.echelon_form_last_row()",
+                              False),
+    "echelon_form_last_row_dep": ([[0, 1], [1, 0]], "m.echelon_form_last_row_dep()", False),
+    "echelon_form": ([[0, 1, 1], [1, 1, 0], [1, 0, 1]], "m.echelon_form()", False),
+    "row_echelon_full_matrix": ([[0, 1, 1], [1, 1, 0], [1, 0, 1]],
+                                "m.row_echelon_full_matrix()", False),
+    "append_row": ([[1, 0]], "m.append_row(Hinted([1, 0, 1], 3))", True),
+    "append_column": ([[1, 0], [0, 1]], "m.append_column([1, 0, 1])", True),
+    "append_column_short": ([[1, 0], [0, 1]], "m.append_column((1,))", True),
+    "rank": ([[1, 0, 1], [0, 1, 1]], "m.rank()", False),
+    "kernel": ([[1, 0, 1, 1], [0, 1, 1, 0]], "m.kernel()", False),
+    "repr": ([[1, 0, 1], [0, 1]], "repr(m)", False),
+}
+
+
+def sweep(name):
+    """Runs case `name` once per allocation that can fail, in this process."""
+    import gc
+
+    import _testcapi
+
+    from quorvel import Matrix
+
+    class Hinted:
+        def __init__(self, items, length):
+            self.items, self.length = items, length
+
+        def __len__(self):
+            if isinstance(self.length, BaseException):
+                raise self.length
+            return self.length
+
+        def __getitem__(self, i):
+            return self.items[i]
+
+        def __iter__(self):
+            return iter(self.items)
+
+    class ReRaise:
+        # A fresh instance each time: re-raising one instance would grow its
+        # traceback, and with it the allocations of every attempt.
+        def __init__(self, message="raised again by Python code"):
+            self.message = message
+
+        def __index__(self):
+            raise type(earlier)(self.message)
+
+    earlier = None
+    if name.startswith("get_reraised_panic"):
+        try:
+            Matrix([]).get(0, 0)
+        except BaseException as error:
+            earlier = error
+    # Otherwise the PanicException type is not made yet: its creation must be
+    # able to fail too.
+
+    rows, source, edits = CASES[name]
+    code = compile(source, name, "eval")
+    namespace = {"Matrix": Matrix, "Hinted": Hinted, "ReRaise": ReRaise}
+
+    def attempt(m, start):
+        namespace["m"] = m
+        _testcapi.set_nomemory(start, 0)
+        try:
+            result = eval(code, namespace)
+        except BaseException as error:
+            _testcapi.remove_mem_hooks()
+            return False, error
+        _testcapi.remove_mem_hooks()
+        return True, result
+
+    def describe(outcome):
+        ok, value = outcome
+        if ok:
+            return ["ok", value.to_list() if isinstance(value, Matrix) else repr(value)]
+        return [type(value).__name__, str(value)]
+
+    def plain(m):
+        namespace["m"] = m
+        try:
+            return True, eval(code, namespace)
+        except BaseException as error:
+            return False, error
+
+    natural = describe(plain(Matrix(rows)))
+    # CPython 3.10 sets up a code object's inline caches on its 1024th run,
+    # and frees a buffer twice when that allocation fails.  Run the Python
+    # code of the case that often first, so that no allocation of the
+    # interpreter's own caches falls into a failing window.
+    for _ in range(1100):
+        plain(Matrix(rows))
+    outcomes = []
+    start = 0
+    unfailed = 0  # consecutive attempts that ended as without a failure
+    while unfailed < 40 and start < 2000:
+        m = Matrix(rows)
+        outcome = describe(attempt(m, start))
+        state = m.to_list()
+        # The object is usable afterwards: it can be read and edited.
+        m.append_row([1])
+        m.copy().swap_rows(0, m.nrows() - 1)
+        unfailed = unfailed + 1 if outcome == natural else 0
+        outcomes.append({"start": start, "outcome": outcome, "state": state})
+        start += 1
+
+    # Leaks: repeat every failing attempt; what stays must not grow with the
+    # number of repetitions.
+    failing = [entry["start"] for entry in outcomes if entry["outcome"] != natural]
+    blocks = []
+    for repetitions in (1, 1, 10):
+        for start in failing:
+            for _ in range(repetitions):
+                attempt(Matrix(rows), start)
+        gc.collect()
+        blocks.append(sys.getallocatedblocks())
+    return {"natural": natural, "outcomes": outcomes, "blocks": blocks, "edits": edits,
+            "rows": rows}
+
+
+def run_case(name):
+    env = dict(os.environ)
+    process = subprocess.run([sys.executable, "-X", "dev", "-W", "error", __file__, name],
+                             capture_output=True, text=True, env=env, timeout=300)
+    assert process.returncode == 0, (process.returncode, process.stderr[-3000:])
+    assert "uncaught panic" not in process.stderr
+    return json.loads(process.stdout)
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_every_allocation_failure_ends_in_an_exception(name):
+    report = run_case(name)
+    final = report["natural"]
+    outcomes = report["outcomes"]
+    assert all(entry["outcome"] == final for entry in outcomes[-40:])
+    failures = [entry for entry in outcomes if entry["outcome"] != final]
+    # The sweep made some allocation of the call fail, unless the call
+    # allocates nothing the hooks see (its results are cached ints or None).
+    assert (len(failures) == 0) == (name in ALLOCATE_NOTHING), len(failures)
+    for entry in failures:
+        kind, message = entry["outcome"]
+        if kind == "PanicException":
+            assert message.startswith(PANIC_MESSAGES) or [kind, message] == final, entry
+        else:
+            assert kind == "MemoryError", entry
+        if not report["edits"]:
+            assert entry["state"] == report["rows"], entry
+    # Ten more rounds of the failing attempts leave (next to) nothing behind.
+    _, once, ten_times = report["blocks"]
+    assert ten_times - once < max(10, len(failures)), report["blocks"]
+
+
+if __name__ == "__main__":
+    print(json.dumps(sweep(sys.argv[1])))
+
+
+LIMITED_MEMORY = r"""
+import resource, sys
+from quorvel import Matrix
+
+width, height = 1 << 20, 96
+m = Matrix([bytes([1]) * width] + [bytes(width)] * (height - 1))
+with open("/proc/self/statm") as statm:
+    size = int(statm.read().split()[0]) * resource.getpagesize()
+# Room for the interpreter to go on, not for another copy of the matrix.
+resource.setrlimit(resource.RLIMIT_AS, (size + (32 << 20), resource.RLIM_INFINITY))
+outcomes = []
+for call in (m.copy, m.echelon_form, m.row_echelon_full_matrix, m.echelon_form_last_row,
+             lambda: m.get_sub_matrix(0, height), m.to_list, m.kernel):
+    try:
+        call()
+        outcomes.append("ok")
+    except MemoryError:
+        outcomes.append("MemoryError")
+    except BaseException as error:
+        outcomes.append(type(error).__name__ + ": " + str(error))
+resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+assert m.nrows() == height and m.ncols() == width and m.get(0, width - 1) == 1
+m.swap_rows(0, 1)
+print(" | ".join(outcomes))
+"""
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the address sanitizer reserves more address space than any limit")
+def test_rows_that_cannot_be_allocated_end_the_call_with_memory_error():
+    process = subprocess.run([sys.executable, "-X", "dev", "-c", LIMITED_MEMORY],
+                             capture_output=True, text=True, timeout=300)
+    assert process.returncode == 0, process.stderr[-3000:]
+    outcomes = process.stdout.strip().split(" | ")
+    # Each copy of the rows needs 96 MiB: none fits, none ends the process.
+    for outcome in outcomes:
+        assert outcome in ("MemoryError", "PanicException: Python API call failed"), outcomes
+    assert outcomes[:5] == ["MemoryError"] * 5

@@ -1,0 +1,170 @@
+"""Several Python threads on one shared matrix and on their own matrices,
+with index methods that give the interpreter lock away in the middle of a
+call.  Only the borrow RuntimeErrors may appear, every result read is
+consistent, and the final matrix is the one the successful calls imply."""
+
+import random
+import sys
+import threading
+import time
+
+from quorvel import Matrix
+
+WIDTH = 12
+SOURCES = range(0, 4)
+TARGETS = range(4, 8)
+BORROW_ERRORS = {"Already borrowed", "Already mutably borrowed"}
+
+
+class Yielding:
+    """An index or entry whose __index__ lets other threads run first."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        time.sleep(0)
+        return self.value
+
+
+def yielding(values):
+    return [Yielding(v) for v in values]
+
+
+def is_reduced(rows):
+    leads = [row.index(1) for row in rows if 1 in row]
+    zero_rows = rows[len(leads):]
+    return (leads == sorted(set(leads)) and all(not any(row) for row in zero_rows)
+            and all([row[j] for row in rows].count(1) == 1 for j in leads))
+
+
+class Worker(threading.Thread):
+    def __init__(self, seed, shared, appendable):
+        super().__init__()
+        self.random = random.Random(seed)
+        self.shared = shared
+        self.appendable = appendable
+        self.added = {}        # (target, source) -> successful add_rows
+        self.appended = []     # rows appended successfully
+        self.conflicts = 0
+        self.unexpected = []
+        own_rows = [[self.random.randint(0, 1) for _ in range(WIDTH)] for _ in range(6)]
+        self.own = Matrix(own_rows)
+        self.own_expected = Matrix(own_rows)
+
+    def step(self):
+        r = self.random
+        choice = r.randrange(6)
+        m = self.shared
+        if choice == 0:
+            target, source = r.choice(TARGETS), r.choice(SOURCES)
+            m.add_rows(Yielding(target), Yielding(source))
+            self.added[target, source] = self.added.get((target, source), 0) + 1
+        elif choice == 1:
+            row = r.choice(self.appendable)
+            m.append_row(yielding(row))
+            self.appended.append(tuple(row))
+        elif choice == 2:
+            result, log = m.echelon_form()
+            rows = result.to_list()
+            assert all(len(row) == WIDTH for row in rows)
+            assert is_reduced(rows)
+            assert all(t != s for t, s in log)
+        elif choice == 3:
+            value = m.get(Yielding(r.randrange(8)), Yielding(r.randrange(WIDTH)))
+            assert value in (0, 1)
+        elif choice == 4:
+            rows = m.to_list()
+            assert all(len(row) == WIDTH for row in rows) and len(rows) >= 8
+            assert not m.is_zero_row(Yielding(0)) or not any(rows[0])
+        else:
+            # The thread's own matrix: no other thread touches it, so no
+            # call on it may fail, yielding or not.
+            target, source = r.randrange(6), r.randrange(6)
+            self.own.add_rows(Yielding(target), Yielding(source))
+            self.own_expected.add_rows(target, source)
+            self.own.swap_rows(Yielding(source), target)
+            self.own_expected.swap_rows(source, target)
+
+    def run(self):
+        for _ in range(250):
+            try:
+                self.step()
+            except RuntimeError as error:
+                if str(error) in BORROW_ERRORS:
+                    self.conflicts += 1
+                else:
+                    self.unexpected.append(repr(error))
+            except BaseException as error:  # noqa: B902 - anything else is a fault
+                self.unexpected.append(repr(error))
+
+
+def test_shared_and_own_matrices_under_thread_switches():
+    rng = random.Random(7)
+    initial = [[rng.randint(0, 1) for _ in range(WIDTH)] for _ in range(8)]
+    initial[0][0] = 1
+    appendable = [[rng.randint(0, 1) for _ in range(WIDTH)] for _ in range(5)]
+    shared = Matrix(initial)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)
+    try:
+        workers = [Worker(seed, shared, appendable) for seed in range(6)]
+        for worker in workers:
+            worker.start()
+        for worker in workers:
+            worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+
+    assert [w.unexpected for w in workers] == [[]] * len(workers)
+    # The threads did get in each other's way, and got work done.
+    assert sum(w.conflicts for w in workers) > 0
+    assert sum(len(w.appended) + sum(w.added.values()) for w in workers) > 0
+
+    # Sources are never edited; each target holds its start plus each source
+    # as often as additions of it succeeded, modulo 2.
+    expected = [list(row) for row in initial]
+    for worker in workers:
+        for (target, source), count in worker.added.items():
+            if count % 2:
+                expected[target] = [a ^ b for a, b in zip(expected[target], initial[source])]
+    final = shared.to_list()
+    assert final[:8] == expected
+    appended = sorted(row for w in workers for row in w.appended)
+    assert sorted(tuple(row) for row in final[8:]) == appended
+
+    for worker in workers:
+        assert worker.own.to_list() == worker.own_expected.to_list()
+
+
+def test_exclusive_call_blocks_every_other_thread_until_it_returns():
+    m = Matrix([[1, 0], [0, 1]])
+    seen = []
+    release = threading.Event()
+
+    class Holding:
+        def __index__(self):
+            started.set()
+            release.wait(5)
+            return 1
+
+    def other():
+        started.wait(5)
+        for call in (lambda: m.get(0, 0), lambda: m.swap_rows(0, 1), m.echelon_form,
+                     lambda: m.append_row([1])):
+            try:
+                call()
+                seen.append("ok")
+            except RuntimeError as error:
+                seen.append(str(error))
+        release.set()
+
+    started = threading.Event()
+    thread = threading.Thread(target=other)
+    thread.start()
+    m.swap_rows(0, Holding())
+    thread.join()
+    assert seen == ["Already mutably borrowed", "Already borrowed", "Already mutably borrowed",
+                    "Already borrowed"]
+    assert m.to_list() == [[0, 1], [1, 0]]
