@@ -1,5 +1,7 @@
 """Argument objects shared by the tests."""
 
+import os
+
 
 class Index:
     """An argument whose __index__ runs `action` (or returns `value`)."""
@@ -61,3 +63,9 @@ def heap_in_use():
     info = mallinfo2()
     used = info.uordblks + info.hblkhd
     return used or None
+
+
+# Under AddressSanitizer (preloaded into the interpreter) freed memory waits
+# in a quarantine and the address space is reserved up front: resident size
+# and address-space limits say nothing about the module there.
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")

@@ -5,7 +5,6 @@ import random
 
 import pytest
 
-import gf2_reference as ref
 from gf2_reference import Reenter, index_message, panic_message
 from quorvel import Matrix
 

@@ -15,6 +15,8 @@ import sys
 
 import pytest
 
+from support import SANITIZED
+
 ALLOCATE_NOTHING = {"add_rows", "is_zero_row", "ncols", "nrows", "rank", "swap_rows"}
 
 PANIC_MESSAGES = ("Python API call failed", "called `Result::unwrap()` on an `Err` value: ")
@@ -225,7 +227,7 @@ print(" | ".join(outcomes))
 """
 
 
-@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+@pytest.mark.skipif(SANITIZED,
                     reason="the address sanitizer reserves more address space than any limit")
 def test_rows_that_cannot_be_allocated_end_the_call_with_memory_error():
     process = subprocess.run([sys.executable, "-X", "dev", "-c", LIMITED_MEMORY],
