@@ -5,7 +5,8 @@ import random
 
 import pytest
 
-from gf2_reference import Reenter, index_message, panic_message
+from gf2_helpers import Reenter, index_message
+from support import panic_message
 from quorvel import Matrix
 
 BIG = 2**64 - 1

@@ -182,7 +182,12 @@ def test_every_allocation_failure_ends_in_an_exception(name):
     failures = [entry for entry in outcomes if entry["outcome"] != final]
     # The sweep made some allocation of the call fail, unless the call
     # allocates nothing the hooks see (its results are cached ints or None).
-    assert (len(failures) == 0) == (name in ALLOCATE_NOTHING), len(failures)
+    # From 3.11 on the interpreter itself may allocate on a call's way in, so
+    # only the first half of that holds there.
+    if name not in ALLOCATE_NOTHING:
+        assert failures
+    elif sys.version_info < (3, 11):
+        assert not failures, failures
     for entry in failures:
         kind, message = entry["outcome"]
         if kind == "PanicException":
