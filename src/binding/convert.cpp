@@ -168,18 +168,12 @@ Ref new_matrix_object(Matrix&& matrix) {
     PyTypeObject* type = matrix_type();
     PyObject* object = type->tp_alloc(type, 0);
     if (object == nullptr) {
-        PyObject* error_type = nullptr;
-        PyObject* value = nullptr;
-        PyObject* traceback = nullptr;
-        PyErr_Fetch(&error_type, &value, &traceback);
-        const Ref owned_type(error_type);
-        const Ref owned_value(value);
-        const Ref owned_traceback(traceback);
-        std::string description = error_type != nullptr
-                                      ? reinterpret_cast<PyTypeObject*>(error_type)->tp_name
+        const FetchedError error = FetchedError::fetch();
+        std::string description = error.type() != nullptr
+                                      ? reinterpret_cast<PyTypeObject*>(error.type())->tp_name
                                       : "no exception was set";
-        if (value != nullptr) {
-            if (const Ref text{PyObject_Str(value)}) {
+        if (error.value() != nullptr) {
+            if (const Ref text{PyObject_Str(error.value())}) {
                 const char* utf8 = PyUnicode_AsUTF8(text.get());
                 if (utf8 != nullptr && *utf8 != '\0')
                     description += std::string(": ") + utf8;

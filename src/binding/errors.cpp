@@ -71,33 +71,51 @@ void raise(PyObject* type, const char* message) {
     throw PythonError{};
 }
 
-void throw_pending() {
+FetchedError FetchedError::fetch() noexcept {
     PyObject* type = nullptr;
     PyObject* value = nullptr;
     PyObject* traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr)
+    FetchedError error;
+    error.type_ = Ref(type);
+    error.value_ = Ref(value);
+    error.traceback_ = Ref(traceback);
+    return error;
+}
+
+void FetchedError::normalize() noexcept {
+    PyObject* type = type_.release();
+    PyObject* value = value_.release();
+    PyObject* traceback = traceback_.release();
+    PyErr_NormalizeException(&type, &value, &traceback);
+    type_ = Ref(type);
+    value_ = Ref(value);
+    traceback_ = Ref(traceback);
+}
+
+void FetchedError::restore() noexcept {
+    PyErr_Restore(type_.release(), value_.release(), traceback_.release());
+}
+
+void FetchedError::rethrow() noexcept(false) {
+    restore();
+    throw PythonError{};
+}
+
+void throw_pending() {
+    FetchedError error = FetchedError::fetch();
+    if (error.type() == nullptr)
         raise(PyExc_SystemError, "attempted to fetch exception but none was set");
-    if (type != g_panic_type) {
-        PyErr_Restore(type, value, traceback);
-        throw PythonError{};
-    }
+    if (error.type() != g_panic_type)
+        error.rethrow();
     // Python code raised the PanicException of an earlier failure into this
     // call: print it with its traceback, then fail with the same message.
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (type != g_panic_type) {
-        // Making the instance failed; that failure passes on.
-        PyErr_Restore(type, value, traceback);
-        throw PythonError{};
-    }
-    // Held until they are handed back, so that a failure to read the message
-    // (memory ran out) releases them on its way out.
-    Ref owned_type(type);
-    Ref owned_value(value);
-    Ref owned_traceback(traceback);
+    error.normalize();
+    if (error.type() != g_panic_type)
+        error.rethrow();  // making the instance failed; that failure passes on
     std::string message = "Unwrapped panic from Python code";
-    if (value != nullptr) {
-        if (Ref text{PyObject_Str(value)}) {
+    if (error.value() != nullptr) {
+        if (Ref text{PyObject_Str(error.value())}) {
             message = utf8_lossy(text.get());
         } else {
             PyErr_Clear();
@@ -107,7 +125,7 @@ void throw_pending() {
                "the call fails with it\nPython stack trace below:\n",
                stderr);
     std::fflush(stderr);
-    PyErr_Restore(owned_type.release(), owned_value.release(), owned_traceback.release());
+    error.restore();
     PyErr_PrintEx(0);
     throw PanicFromPython{std::move(message)};
 }
@@ -167,20 +185,13 @@ void rethrow_argument_error(const char* name) {
     // Exactly TypeError; subclasses and every other exception pass on.
     if (PyErr_Occurred() != PyExc_TypeError)
         throw PythonError{};
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
+    FetchedError conversion = FetchedError::fetch();
+    conversion.normalize();
     // Making the instance can fail (memory ran out); the exception then
     // pending is that failure, which passes on as it is.
-    if (type != PyExc_TypeError) {
-        PyErr_Restore(type, value, traceback);
-        throw PythonError{};
-    }
-    Ref owned_type(type);
-    Ref owned_value(value);
-    Ref owned_traceback(traceback);
+    if (conversion.type() != PyExc_TypeError)
+        conversion.rethrow();
+    PyObject* value = conversion.value();
 
     const std::string message = "argument '" + std::string(name) + "': " + text_of(value, value);
     Ref text = checked(

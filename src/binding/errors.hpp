@@ -29,6 +29,30 @@ struct PanicFromPython {
     std::string message;
 };
 
+/// The pending exception, taken from the interpreter and owned until it is
+/// put back or dropped.
+class FetchedError {
+public:
+    /// Takes the pending exception (all three parts null when none is set).
+    [[nodiscard]] static FetchedError fetch() noexcept;
+
+    [[nodiscard]] PyObject* type() const noexcept { return type_.get(); }
+    [[nodiscard]] PyObject* value() const noexcept { return value_.get(); }
+
+    /// Makes the value an instance of the type.  Should that fail (memory ran
+    /// out), the failure is what is held afterwards.
+    void normalize() noexcept;
+    /// Puts it back as the pending exception.
+    void restore() noexcept;
+    /// Puts it back and throws `PythonError`.
+    [[noreturn]] void rethrow() noexcept(false);
+
+private:
+    Ref type_;
+    Ref value_;
+    Ref traceback_;
+};
+
 /// Takes the pending exception after an interpreter call reported failure and
 /// throws: `PythonError` with it left set (a `SystemError` when none is set),
 /// or `PanicFromPython` when it is a `PanicException` of this module, after
