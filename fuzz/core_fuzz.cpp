@@ -201,15 +201,15 @@ void check_elimination(const Matrix& m, const Outcome<Elimination>& outcome, boo
         return;
     const Elimination& e = *outcome.value;
     require(e.matrix.nrows() == m.nrows(), "elimination changed the row count");
-    for (std::size_t k = 0; k < e.log.size(); ++k) {
-        const quorvel::RowOp op = e.log[k];
+    const std::vector<quorvel::RowOp> pairs = e.log.pairs();
+    require(pairs.size() == e.log.size(), "the log's size differs from its pairs");
+    for (const quorvel::RowOp& op : pairs)
         require(op.target != op.source && op.target < m.nrows() && op.source < m.nrows(),
                 "logged pair out of range or with target == source");
-    }
     if (!rectangular(m) || (!xor_additions && !binary(m)))
         return;
     Matrix replayed = m;
-    for (const quorvel::RowOp& op : e.log.pairs())
+    for (const quorvel::RowOp& op : pairs)
         replayed.add_rows(op.target, op.source);
     require(replayed == e.matrix, "replayed log differs from the result");
 }
