@@ -69,6 +69,10 @@ template <>
 Row from_python<Row>(PyObject* value) {
     return extract_byte_list(value);
 }
+template <>
+std::vector<Row> from_python<std::vector<Row>>(PyObject* value) {
+    return extract_rows(value);
+}
 
 template <class T>
 T convert_argument(PyObject* value, const char* name) {
@@ -206,12 +210,7 @@ PyMethodDef g_methods[] = {
 PyObject* matrix_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
     return boundary([&] {
         const Slots<1> slots = bind(k_new, args, kwargs);
-        std::vector<Row> rows;
-        try {
-            rows = extract_rows(slots[0]);
-        } catch (const PythonError&) {
-            rethrow_argument_error(k_new.names[0]);
-        }
+        std::vector<Row> rows = convert_argument<std::vector<Row>>(slots[0], k_new.names[0]);
         const allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
         PyObject* object = checked(alloc(subtype, 0)).release();
         init_matrix_object(object, Matrix(std::move(rows)));

@@ -12,7 +12,7 @@ using testing::index_message;
 using testing::ops;
 using testing::rows;
 
-using Method = Elimination (*)(const Matrix&);
+using testing::Method;
 
 struct Case {
     const char* name;
@@ -22,9 +22,8 @@ struct Case {
 };
 
 void expect_result(Method method, const Case& c) {
-    const Elimination e = method(c.input);
-    EXPECT_EQ(e.matrix, c.output) << c.name << ": " << e.matrix.to_string();
-    EXPECT_EQ(e.log.pairs(), c.log) << c.name;
+    SCOPED_TRACE(c.name);
+    testing::expect_result(method, c.input, c.output, c.log);
 }
 
 TEST(EchelonForm, ExamplesShared) {

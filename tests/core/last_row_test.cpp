@@ -12,14 +12,8 @@ using testing::index_message;
 using testing::ops;
 using testing::rows;
 
-using Method = Elimination (*)(const Matrix&);
-
-void expect_result(Method method, const Matrix& input, const Matrix& output,
-                   const std::vector<RowOp>& log) {
-    const Elimination e = method(input);
-    EXPECT_EQ(e.matrix, output) << input.to_string() << " gave " << e.matrix.to_string();
-    EXPECT_EQ(e.log.pairs(), log) << input.to_string();
-}
+using testing::expect_result;
+using testing::Method;
 
 // The iteration limit is row 0's length at the start (2), although row 0 has
 // length 1 after the first exchange: a second iteration runs, and ends the

@@ -12,7 +12,7 @@ namespace {
 
 using testing::rows;
 
-using Method = Elimination (*)(const Matrix&);
+using testing::Method;
 
 // A printable outcome: the rows and the log, or the failure message.
 std::string outcome(Method method, const Matrix& m) {

@@ -46,4 +46,14 @@ inline std::string index_message(Index len, Index index) {
            std::to_string(index);
 }
 
+using Method = Elimination (*)(const Matrix&);
+
+/// Expects `method(input)` to give `output` with exactly `log`.
+inline void expect_result(Method method, const Matrix& input, const Matrix& output,
+                          const std::vector<RowOp>& log) {
+    const Elimination e = method(input);
+    EXPECT_EQ(e.matrix, output) << input.to_string() << " gave " << e.matrix.to_string();
+    EXPECT_EQ(e.log.pairs(), log) << input.to_string();
+}
+
 }  // namespace quorvel::testing
