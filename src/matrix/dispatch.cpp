@@ -11,14 +11,18 @@ namespace quorvel {
 // On 0/1 entries the pivot tests "== 1" and "!= 0" agree, and so do XOR and
 // the low bit of the sum: both methods are the same elimination.
 Elimination echelon_form(const Matrix& m) {
-    if (auto packed = packed::PackedRows::pack(m))
-        return packed::echelon_form(std::move(*packed));
+    if (auto packed = packed::PackedRows::pack(m)) {
+        RowLog log = packed::echelon_form_in_place(*packed);
+        return {packed->unpack(), std::move(log)};
+    }
     return exact::echelon_form(m);
 }
 
 Elimination row_echelon_full_matrix(const Matrix& m) {
-    if (auto packed = packed::PackedRows::pack(m))
-        return packed::echelon_form(std::move(*packed));
+    if (auto packed = packed::PackedRows::pack(m)) {
+        RowLog log = packed::echelon_form_in_place(*packed);
+        return {packed->unpack(), std::move(log)};
+    }
     return exact::row_echelon_full_matrix(m);
 }
 

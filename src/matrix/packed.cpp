@@ -103,11 +103,30 @@ std::optional<PackedRows> PackedRows::pack(const Matrix& m) {
     return packed;
 }
 
-Matrix PackedRows::unpack(const std::vector<Index>& order) const {
+void PackedRows::permute(const std::vector<Index>& order) {
+    // Cycle by cycle, with one row held aside.
+    std::vector<bool> placed(nrows_, false);
+    std::vector<Word> held(stride_);
+    const std::size_t bytes = stride_ * sizeof(Word);
+    for (Index start = 0; start < nrows_; ++start) {
+        if (placed[start] || order[start] == start)
+            continue;
+        std::memcpy(held.data(), row(start), bytes);
+        Index p = start;
+        for (Index next = order[p]; next != start; p = next, next = order[p]) {
+            std::memcpy(row(p), row(next), bytes);
+            placed[p] = true;
+        }
+        std::memcpy(row(p), held.data(), bytes);
+        placed[p] = true;
+    }
+}
+
+Matrix PackedRows::unpack() const {
     std::vector<Row> rows;
     rows.reserve(nrows_);
     for (Index p = 0; p < nrows_; ++p) {
-        const Word* in = row(order[p]);
+        const Word* in = row(p);
         Row out(ncols_);
         Byte* bytes = out.data();
         Index c = 0;
@@ -169,12 +188,12 @@ public:
         tables_.resize(8 * 256 * stride_);
     }
 
-    Elimination run() {
+    RowLog run() {
         Index i = 0;
         for (Index word = 0; word < stride_ && i < n_; ++word)
             i = block(word, i);
-        Matrix result = w_.unpack(order_);
-        return {std::move(result), std::move(log_)};
+        w_.permute(order_);
+        return std::move(log_);
     }
 
 private:
@@ -467,7 +486,7 @@ private:
 
 }  // namespace
 
-Elimination echelon_form(PackedRows&& w) { return BlockEliminator(w).run(); }
+RowLog echelon_form_in_place(PackedRows& w) { return BlockEliminator(w).run(); }
 
 // ---------------------------------------------------------------------------
 // Kernel.

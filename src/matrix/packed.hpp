@@ -50,8 +50,12 @@ public:
     [[nodiscard]] Word* row(Index r) { return words_.data() + r * stride_; }
     [[nodiscard]] const Word* row(Index r) const { return words_.data() + r * stride_; }
 
-    /// The byte rows, row `order[p]` of this matrix becoming row p.
-    [[nodiscard]] Matrix unpack(const std::vector<Index>& order) const;
+    /// The byte rows.
+    [[nodiscard]] Matrix unpack() const;
+
+    /// Reorders the rows in place: row `order[p]` becomes row p.  `order`
+    /// is a permutation of 0 .. nrows-1.
+    void permute(const std::vector<Index>& order);
 
 private:
     PackedRows(Index nrows, Index ncols);
@@ -63,8 +67,9 @@ private:
 };
 
 /// Gauss-Jordan elimination with the log of the row-by-row algorithm, in
-/// blocks of pivots that lie in one word of columns.
-[[nodiscard]] Elimination echelon_form(PackedRows&& w);
+/// blocks of pivots that lie in one word of columns.  `w` becomes its reduced
+/// row echelon form in place; the log is returned.
+[[nodiscard]] RowLog echelon_form_in_place(PackedRows& w);
 
 /// The kernel basis that `exact::kernel` computes, for packed input.
 [[nodiscard]] std::vector<Row> kernel(const PackedRows& m);
