@@ -62,24 +62,29 @@ def combinations(basis, width):
         yield word
 
 
-def in_row_space(reduced_rows, word):
-    """Whether `word` is a sum of the rows of a reduced echelon form."""
-    rows = [row for row in reduced_rows if any(row)] + [word]
-    reduced, _ = Matrix(rows).echelon_form_last_row_dep()
-    return not any(reduced.to_list()[-1])
+def in_row_space(basis, word):
+    """Whether `word` is a sum of the rows of `basis`, an echelon form
+    without zero rows: reduced against them, it ends as a zero last row."""
+    trial = basis.copy()
+    trial.append_row(word)
+    reduced, _ = trial.echelon_form_last_row_dep()
+    return reduced.is_zero_row(basis.nrows())
 
 
 def logical_operators(commuting_with, stabilisers):
     """The kernel of `commuting_with`, the words of its span that are not
     stabilisers (the logical operators), and their smallest weight."""
+    # Both read off echelon forms: the kernel of the reduced checks, and the
+    # row space of the stabilisers from the non-zero rows of theirs, which
+    # are the first `rank` rows.
     reduced_checks, _ = Matrix(commuting_with).echelon_form()
     kernel = reduced_checks.kernel()
     reduced_stabilisers, _ = Matrix(stabilisers).echelon_form()
-    stabiliser_rows = reduced_stabilisers.to_list()
+    basis = reduced_stabilisers.get_sub_matrix(0, reduced_stabilisers.rank())
     logicals = [
         word
         for word in combinations(kernel, D * D)
-        if any(word) and not in_row_space(stabiliser_rows, word)
+        if any(word) and not in_row_space(basis, word)
     ]
     return kernel, logicals, min(sum(word) for word in logicals)
 

@@ -16,7 +16,7 @@ PROGRAMS = sorted(EXAMPLES.glob("*.py"))
 def test_the_examples_are_all_there():
     names = {program.name for program in PROGRAMS}
     assert {"hamming_code.py", "surface_code.py", "cnot_circuit.py",
-            "independent_stream.py"} <= names
+            "independent_stream.py", "information_set.py"} <= names
 
 
 @pytest.mark.parametrize("program", PROGRAMS, ids=lambda program: program.name)
