@@ -110,6 +110,23 @@ private:
     std::array<Ref, 256> ints_;
 };
 
+// Row i of `rows` as a new list of ints.
+Ref row_to_list(const Matrix& rows, Index i, const SmallInts& ints) {
+    const Index len = rows.row_length(i);
+    Ref inner = made(PyList_New(static_cast<Py_ssize_t>(len)));
+    PyObject** items = reinterpret_cast<PyListObject*>(inner.get())->ob_item;
+    if (rows.is_packed()) {
+        const packed::Word* words = rows.packed_rows().row(i);
+        for (Index j = 0; j < len; ++j)
+            items[j] = ints(static_cast<Byte>((words[j / 64] >> (j % 64)) & 1U));
+    } else {
+        const Row& row = rows.row_unchecked(i);
+        for (Index j = 0; j < len; ++j)
+            items[j] = ints(row[j]);
+    }
+    return inner;
+}
+
 }  // namespace
 
 Index extract_index(PyObject* object) {
@@ -151,14 +168,12 @@ Ref py_text(const std::string& text) {
     return made(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-Ref rows_to_list(const std::vector<Row>& rows) {
+Ref rows_to_list(const Matrix& rows) {
     const SmallInts ints;
-    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(rows.size())));
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        Ref inner = made(PyList_New(static_cast<Py_ssize_t>(row.size())));
-        for (std::size_t j = 0; j < row.size(); ++j)
-            PyList_SET_ITEM(inner.get(), static_cast<Py_ssize_t>(j), ints(row[j]));
+    const Index n = rows.nrows();
+    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(n)));
+    for (Index i = 0; i < n; ++i) {
+        Ref inner = row_to_list(rows, i, ints);
         PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
     }
     return outer;

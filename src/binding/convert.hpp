@@ -29,7 +29,7 @@ namespace quorvel::binding {
 [[nodiscard]] Ref py_none();
 [[nodiscard]] Ref py_text(const std::string& text);
 /// A new list of new lists of ints, one per row.
-[[nodiscard]] Ref rows_to_list(const std::vector<Row>& rows);
+[[nodiscard]] Ref rows_to_list(const Matrix& rows);
 /// A new object of exactly the class Matrix holding `matrix`.
 [[nodiscard]] Ref new_matrix_object(Matrix&& matrix);
 /// The 2-tuple (new Matrix, [(target, source), ...]) of an elimination.

@@ -119,7 +119,7 @@ namespace op {
 Ref get_sub_matrix(const Matrix& m, Index start, Index end) {
     return new_matrix_object(m.sub_matrix(start, end));
 }
-Ref to_list(const Matrix& m) { return rows_to_list(m.rows()); }
+Ref to_list(const Matrix& m) { return rows_to_list(m); }
 Ref nrows(const Matrix& m) { return py_count(m.nrows()); }
 Ref ncols(const Matrix& m) { return py_count(m.ncols()); }
 Ref copy(const Matrix& m) { return new_matrix_object(Matrix(m)); }
@@ -144,7 +144,7 @@ Ref row_echelon_full_matrix(const Matrix& m) {
     return elimination_result(quorvel::row_echelon_full_matrix(m));
 }
 Ref append_row(Matrix& m, Row v) {
-    m.append_row(std::move(v));
+    m.append_row(v);
     return py_none();
 }
 Ref append_column(Matrix& m, Row v) {
