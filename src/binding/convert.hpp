@@ -18,8 +18,9 @@ namespace quorvel::binding {
 [[nodiscard]] Byte extract_byte(PyObject* object);
 /// A sequence (not a str) of entries, read by iteration.
 [[nodiscard]] Row extract_byte_list(PyObject* object);
-/// A sequence (not a str) of rows, read by iteration.
-[[nodiscard]] std::vector<Row> extract_rows(PyObject* object);
+/// A sequence (not a str) of rows, read by iteration, as a matrix: packed as
+/// the rows are read, for as long as they allow it.
+[[nodiscard]] Matrix extract_matrix(PyObject* object);
 
 // Output conversions: each returns a new reference.
 

@@ -70,8 +70,8 @@ Row from_python<Row>(PyObject* value) {
     return extract_byte_list(value);
 }
 template <>
-std::vector<Row> from_python<std::vector<Row>>(PyObject* value) {
-    return extract_rows(value);
+Matrix from_python<Matrix>(PyObject* value) {
+    return extract_matrix(value);
 }
 
 template <class T>
@@ -210,10 +210,10 @@ PyMethodDef g_methods[] = {
 PyObject* matrix_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
     return boundary([&] {
         const Slots<1> slots = bind(k_new, args, kwargs);
-        std::vector<Row> rows = convert_argument<std::vector<Row>>(slots[0], k_new.names[0]);
+        Matrix rows = convert_argument<Matrix>(slots[0], k_new.names[0]);
         const allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
         PyObject* object = checked(alloc(subtype, 0)).release();
-        init_matrix_object(object, Matrix(std::move(rows)));
+        init_matrix_object(object, std::move(rows));
         return Ref(object);
     });
 }
