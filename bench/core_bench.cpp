@@ -72,9 +72,9 @@ void kernel(benchmark::State& state) {
 
 void last_row_dep(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
-    std::vector<Row> rows = random_echelon(n - 1, n).rows();
+    std::vector<Row> rows = random_echelon(n - 1, n).to_byte_rows();
     rows.resize(n - 1);
-    rows.push_back(random_matrix(1, n, 7).rows()[0]);
+    rows.push_back(random_matrix(1, n, 7).to_byte_rows()[0]);
     const Matrix input(std::move(rows));
     for (auto _ : state)
         benchmark::DoNotOptimize(quorvel::echelon_form_last_row_dep(input));
@@ -94,7 +94,7 @@ mzd_t* to_m4ri(const Matrix& m) {
     mzd_t* a = mzd_init(static_cast<rci_t>(m.nrows()), static_cast<rci_t>(m.ncols()));
     for (std::size_t i = 0; i < m.nrows(); ++i)
         for (std::size_t j = 0; j < m.ncols(); ++j)
-            mzd_write_bit(a, static_cast<rci_t>(i), static_cast<rci_t>(j), m.rows()[i][j]);
+            mzd_write_bit(a, static_cast<rci_t>(i), static_cast<rci_t>(j), m.get(i, j));
     return a;
 }
 

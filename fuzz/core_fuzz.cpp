@@ -10,6 +10,8 @@
 //     functions (quorvel::) agree with the exact ones (quorvel::exact::);
 //   - on rectangular input, replaying an elimination's log with add_rows
 //     gives its result (for row_echelon_full_matrix: on 0/1 entries), and no logged pair has target == source;
+//   - every edit leaves a packed matrix and one held as bytes with the
+//     same contents;
 //   - the edits do what they promise (a second swap or addition undoes the
 //     first on rectangular rows; get and sub_matrix fail exactly when out
 //     of range).
@@ -87,14 +89,14 @@ constexpr std::size_t k_max_rows = 40;
 constexpr std::size_t k_max_width = 130;  // crosses the 64- and 128-bit word edges
 
 bool rectangular(const Matrix& m) {
-    for (const Row& r : m.rows())
+    for (const Row& r : m.to_byte_rows())
         if (r.size() != m.ncols())
             return false;
     return true;
 }
 
 bool binary(const Matrix& m) {
-    for (const Row& r : m.rows())
+    for (const Row& r : m.to_byte_rows())
         for (Byte v : r)
             if (v > 1)
                 return false;
@@ -219,8 +221,9 @@ void check_reduced(const Matrix& r) {
     std::size_t pivots = 0;
     Index previous = 0;
     bool zero_seen = false;
+    const std::vector<Row> rows = r.to_byte_rows();
     for (Index i = 0; i < r.nrows(); ++i) {
-        const Row& row = r.row_unchecked(i);
+        const Row& row = rows[i];
         Index lead = 0;
         while (lead < row.size() && row[lead] == 0)
             ++lead;
@@ -231,15 +234,15 @@ void check_reduced(const Matrix& r) {
         require(!zero_seen && row[lead] == 1 && (pivots == 0 || lead > previous),
                 "echelon form out of order");
         for (Index k = 0; k < r.nrows(); ++k)
-            require(k == i || r.row_unchecked(k)[lead] == 0, "pivot column not cleared");
+            require(k == i || rows[k][lead] == 0, "pivot column not cleared");
         previous = lead;
         ++pivots;
     }
     require(quorvel::rank(r) == pivots, "rank of a reduced form is not its pivot count");
-    const std::vector<Row> basis = quorvel::kernel(r);
+    const std::vector<Row> basis = quorvel::kernel(r).to_byte_rows();
     require(basis.size() + pivots == r.ncols(), "kernel size is not ncols - rank");
     for (const Row& v : basis)
-        for (const Row& row : r.rows()) {
+        for (const Row& row : rows) {
             Byte dot = 0;
             for (std::size_t x = 0; x < row.size(); ++x)
                 dot ^= static_cast<Byte>(row[x] & v[x]);
@@ -270,8 +273,8 @@ void eliminations(const Matrix& m) {
     require_same(run<Index>([&] { return quorvel::rank(m); }),
                  run<Index>([&] { return quorvel::exact::rank(m); }),
                  "rank: dispatch differs from exact");
-    require_same(run<std::vector<Row>>([&] { return quorvel::kernel(m); }),
-                 run<std::vector<Row>>([&] { return quorvel::exact::kernel(m); }),
+    require_same(run<Matrix>([&] { return quorvel::kernel(m); }),
+                 run<Matrix>([&] { return Matrix(quorvel::exact::kernel(m)); }),
                  "kernel: dispatch differs from exact");
     require(m == before, "an elimination changed its input");
 
@@ -288,7 +291,7 @@ void operate(Matrix& m, Input& in) {
     case 0: {
         const Index row = in.index(n), col = in.index(m.ncols());
         const auto got = run<Byte>([&] { return m.get(row, col); });
-        require(got.value.has_value() == (row < n && col < m.row_unchecked(row).size()),
+        require(got.value.has_value() == (row < n && col < m.row_length(row)),
                 "get fails exactly out of range");
         break;
     }
@@ -297,10 +300,12 @@ void operate(Matrix& m, Input& in) {
         const auto sub = run<Matrix>([&] { return m.sub_matrix(start, end); });
         require(sub.value.has_value() == (start <= end && end <= n),
                 "sub_matrix fails exactly out of range");
-        if (sub.value)
+        if (sub.value) {
+            const std::vector<Row> rows = m.to_byte_rows();
+            const std::vector<Row> sub_rows = sub.value->to_byte_rows();
             for (Index i = start; i < end; ++i)
-                require(sub.value->row_unchecked(i - start) == m.row_unchecked(i),
-                        "sub_matrix row differs");
+                require(sub_rows[i - start] == rows[i], "sub_matrix row differs");
+        }
         break;
     }
     case 2: {
@@ -343,10 +348,11 @@ void operate(Matrix& m, Input& in) {
         const Matrix before = m;
         const auto done = run<bool>([&] { m.append_column(v); return true; });
         require(done.value.has_value() == (v.size() >= n), "append_column fails exactly when short");
+        const std::vector<Row> rows = m.to_byte_rows();
         for (Index i = 0; i < n; ++i) {
-            const Row& now = m.row_unchecked(i);
+            const Row& now = rows[i];
             const bool grown = i < v.size();
-            require(now.size() == before.row_unchecked(i).size() + (grown ? 1 : 0) &&
+            require(now.size() == before.row_length(i) + (grown ? 1 : 0) &&
                         (!grown || now.back() == v[i]),
                     "append_column grew the wrong rows");
         }
@@ -374,9 +380,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool own = (shape % 4 == 1 && i == n / 2) || shape % 4 >= 2;
         rows.push_back(in.row(own ? in.byte() % (k_max_width + 1) : width));
     }
+    // The same rows twice: packed when they allow it, and held as bytes.
+    // Every edit runs on both from the same input bytes and must leave the
+    // two with the same contents, whichever representation each has by then.
+    Matrix twin = Matrix::from_byte_rows(rows);
     Matrix m(std::move(rows));
     eliminations(m);
-    for (int ops = 0; !in.empty() && ops < 64; ++ops)
+    for (int ops = 0; !in.empty() && ops < 64; ++ops) {
+        Input same_input = in;
         operate(m, in);
+        operate(twin, same_input);
+        require(m == twin && m.to_string() == twin.to_string(),
+                "packed and byte storage differ after an edit");
+    }
     return 0;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -42,61 +44,69 @@ Py_ssize_t capacity_hint(PyObject* sequence) {
 }
 
 // Reads the items of a sequence (already checked to be one, and not a str)
-// in iteration order.  Exact lists and tuples are read in place, exactly as
-// their iterators would read them: a list is re-measured before every item,
-// and the item is held while its conversion may run Python code.
-template <class Item, Item (*Convert)(PyObject*)>
-std::vector<Item> read_items(PyObject* sequence) {
-    std::vector<Item> items;
+// in iteration order: reserve(hint) first, then add(item) for each item.
+// Exact lists and tuples are read in place, exactly as their iterators would
+// read them: a list is re-measured before every item, and the item is held
+// while its conversion may run Python code.  `IntsUnheld`: reading an exact
+// int runs no Python code, so nothing can drop the item meanwhile and it
+// needs no reference of its own.
+template <bool IntsUnheld, class Reserve, class Add>
+void read_items(PyObject* sequence, Reserve&& reserve, Add&& add) {
     if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
         const bool list = PyList_CheckExact(sequence);
-        items.reserve(static_cast<std::size_t>(Py_SIZE(sequence)));
+        reserve(Py_SIZE(sequence));
         for (Py_ssize_t i = 0; i < Py_SIZE(sequence); ++i) {
             PyObject* item = list ? PyList_GET_ITEM(sequence, i) : PyTuple_GET_ITEM(sequence, i);
-            // Reading an exact int runs no Python code, so nothing can drop
-            // the item meanwhile: it needs no reference of its own.
-            if constexpr (std::is_same_v<Item, Byte>) {
+            if constexpr (IntsUnheld) {
                 if (PyLong_CheckExact(item)) {
-                    items.push_back(Convert(item));
+                    add(item);
                     continue;
                 }
             }
             const Ref held = Ref::borrowed(item);
-            items.push_back(Convert(held.get()));
+            add(held.get());
         }
-        return items;
+        return;
     }
-    items.reserve(static_cast<std::size_t>(capacity_hint(sequence)));
+    reserve(capacity_hint(sequence));
     const Ref iterator = checked(PyObject_GetIter(sequence));
     while (Ref item{PyIter_Next(iterator.get())})
-        items.push_back(Convert(item.get()));
+        add(item.get());
     if (PyErr_Occurred())
         throw_pending();
-    return items;
 }
 
-// A row from any object but a str.
-Row row_of(PyObject* object) {
-    if (PyBytes_CheckExact(object)) {
-        const auto* data = reinterpret_cast<const Byte*>(PyBytes_AS_STRING(object));
-        return Row(data, data + PyBytes_GET_SIZE(object));
-    }
-    if (PyByteArray_CheckExact(object)) {
-        const auto* data = reinterpret_cast<const Byte*>(PyByteArray_AS_STRING(object));
-        return Row(data, data + PyByteArray_GET_SIZE(object));
-    }
+// The entries of a row from any object but a str: the object's own bytes for
+// bytes and bytearray (valid while no Python code runs), else the entries
+// read into `scratch`.
+std::span<const Byte> read_row(PyObject* object, Row& scratch) {
+    if (PyBytes_CheckExact(object))
+        return {reinterpret_cast<const Byte*>(PyBytes_AS_STRING(object)),
+                static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
+    if (PyByteArray_CheckExact(object))
+        return {reinterpret_cast<const Byte*>(PyByteArray_AS_STRING(object)),
+                static_cast<std::size_t>(PyByteArray_GET_SIZE(object))};
     if (!PySequence_Check(object))
         not_a_sequence(object);
-    return read_items<Byte, extract_byte>(object);
+    scratch.clear();
+    read_items<true>(
+        object, [&](Py_ssize_t hint) { scratch.reserve(static_cast<std::size_t>(hint)); },
+        [&](PyObject* item) { scratch.push_back(extract_byte(item)); });
+    return scratch;
 }
 
-Row row_item(PyObject* object) { return extract_byte_list(object); }
+std::span<const Byte> read_row_item(PyObject* object, Row& scratch) {
+    if (PyUnicode_Check(object))
+        raise(PyExc_TypeError, k_str_refused);
+    return read_row(object, scratch);
+}
 
-// The interpreter's cached ints 0 .. 255, each held once for one result.
+// The interpreter's cached ints 0 .. count-1 (count <= 256), each held once
+// for one result.
 class SmallInts {
 public:
-    SmallInts() {
-        for (std::size_t v = 0; v < ints_.size(); ++v)
+    explicit SmallInts(unsigned count) {
+        for (unsigned v = 0; v < count; ++v)
             ints_[v] = made(PyLong_FromLong(static_cast<long>(v)));
     }
     /// A new reference to the int `value`.
@@ -109,6 +119,27 @@ public:
 private:
     std::array<Ref, 256> ints_;
 };
+
+// Row i of `rows` as a new list of ints.
+Ref row_to_list(const Matrix& rows, Index i, const SmallInts& ints) {
+    const Index len = rows.row_length(i);
+    Ref inner = made(PyList_New(static_cast<Py_ssize_t>(len)));
+    PyObject** items = reinterpret_cast<PyListObject*>(inner.get())->ob_item;
+    if (rows.is_packed()) {
+        const packed::Word* words = rows.packed_rows().row(i);
+        for (Index k = 0; k * 64 < len; ++k) {
+            packed::Word bits = words[k];
+            const Index end = std::min<Index>(len, 64 * k + 64);
+            for (Index j = 64 * k; j < end; ++j, bits >>= 1)
+                items[j] = ints(static_cast<Byte>(bits & 1U));
+        }
+    } else {
+        const Row& row = rows.row_unchecked(i);
+        for (Index j = 0; j < len; ++j)
+            items[j] = ints(row[j]);
+    }
+    return inner;
+}
 
 }  // namespace
 
@@ -129,17 +160,25 @@ Byte extract_byte(PyObject* object) {
 }
 
 Row extract_byte_list(PyObject* object) {
-    if (PyUnicode_Check(object))
-        raise(PyExc_TypeError, k_str_refused);
-    return row_of(object);
+    Row scratch;
+    const std::span<const Byte> row = read_row_item(object, scratch);
+    if (row.data() == scratch.data())
+        return scratch;
+    return Row(row.begin(), row.end());
 }
 
-std::vector<Row> extract_rows(PyObject* object) {
+Matrix extract_matrix(PyObject* object) {
     if (PyUnicode_Check(object))
         raise(PyExc_TypeError, k_str_refused);
     if (!PySequence_Check(object))
         not_a_sequence(object);
-    return read_items<Row, row_item>(object);
+    // One scratch row serves every row that is not bytes or bytearray.
+    Row scratch;
+    std::optional<MatrixBuilder> builder;
+    read_items<false>(
+        object, [&](Py_ssize_t hint) { builder.emplace(static_cast<Index>(hint)); },
+        [&](PyObject* item) { builder->append(read_row_item(item, scratch)); });
+    return std::move(*builder).finish();
 }
 
 Ref py_count(Index value) { return made(PyLong_FromUnsignedLongLong(value)); }
@@ -151,14 +190,12 @@ Ref py_text(const std::string& text) {
     return made(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-Ref rows_to_list(const std::vector<Row>& rows) {
-    const SmallInts ints;
-    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(rows.size())));
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        Ref inner = made(PyList_New(static_cast<Py_ssize_t>(row.size())));
-        for (std::size_t j = 0; j < row.size(); ++j)
-            PyList_SET_ITEM(inner.get(), static_cast<Py_ssize_t>(j), ints(row[j]));
+Ref rows_to_list(const Matrix& rows) {
+    const SmallInts ints(rows.is_packed() ? 2 : 256);
+    const Index n = rows.nrows();
+    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(n)));
+    for (Index i = 0; i < n; ++i) {
+        Ref inner = row_to_list(rows, i, ints);
         PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
     }
     return outer;

@@ -18,8 +18,9 @@ namespace quorvel::binding {
 [[nodiscard]] Byte extract_byte(PyObject* object);
 /// A sequence (not a str) of entries, read by iteration.
 [[nodiscard]] Row extract_byte_list(PyObject* object);
-/// A sequence (not a str) of rows, read by iteration.
-[[nodiscard]] std::vector<Row> extract_rows(PyObject* object);
+/// A sequence (not a str) of rows, read by iteration, as a matrix: packed as
+/// the rows are read, for as long as they allow it.
+[[nodiscard]] Matrix extract_matrix(PyObject* object);
 
 // Output conversions: each returns a new reference.
 
@@ -29,7 +30,7 @@ namespace quorvel::binding {
 [[nodiscard]] Ref py_none();
 [[nodiscard]] Ref py_text(const std::string& text);
 /// A new list of new lists of ints, one per row.
-[[nodiscard]] Ref rows_to_list(const std::vector<Row>& rows);
+[[nodiscard]] Ref rows_to_list(const Matrix& rows);
 /// A new object of exactly the class Matrix holding `matrix`.
 [[nodiscard]] Ref new_matrix_object(Matrix&& matrix);
 /// The 2-tuple (new Matrix, [(target, source), ...]) of an elimination.

@@ -70,8 +70,8 @@ Row from_python<Row>(PyObject* value) {
     return extract_byte_list(value);
 }
 template <>
-std::vector<Row> from_python<std::vector<Row>>(PyObject* value) {
-    return extract_rows(value);
+Matrix from_python<Matrix>(PyObject* value) {
+    return extract_matrix(value);
 }
 
 template <class T>
@@ -119,7 +119,7 @@ namespace op {
 Ref get_sub_matrix(const Matrix& m, Index start, Index end) {
     return new_matrix_object(m.sub_matrix(start, end));
 }
-Ref to_list(const Matrix& m) { return rows_to_list(m.rows()); }
+Ref to_list(const Matrix& m) { return rows_to_list(m); }
 Ref nrows(const Matrix& m) { return py_count(m.nrows()); }
 Ref ncols(const Matrix& m) { return py_count(m.ncols()); }
 Ref copy(const Matrix& m) { return new_matrix_object(Matrix(m)); }
@@ -144,7 +144,7 @@ Ref row_echelon_full_matrix(const Matrix& m) {
     return elimination_result(quorvel::row_echelon_full_matrix(m));
 }
 Ref append_row(Matrix& m, Row v) {
-    m.append_row(std::move(v));
+    m.append_row(v);
     return py_none();
 }
 Ref append_column(Matrix& m, Row v) {
@@ -210,10 +210,10 @@ PyMethodDef g_methods[] = {
 PyObject* matrix_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) noexcept {
     return boundary([&] {
         const Slots<1> slots = bind(k_new, args, kwargs);
-        std::vector<Row> rows = convert_argument<std::vector<Row>>(slots[0], k_new.names[0]);
+        Matrix rows = convert_argument<Matrix>(slots[0], k_new.names[0]);
         const allocfunc alloc = subtype->tp_alloc != nullptr ? subtype->tp_alloc : PyType_GenericAlloc;
         PyObject* object = checked(alloc(subtype, 0)).release();
-        init_matrix_object(object, Matrix(std::move(rows)));
+        init_matrix_object(object, std::move(rows));
         return Ref(object);
     });
 }

@@ -23,7 +23,7 @@ void add_low_bit(Matrix& w, Index r, Index i, Index m) {
 
 template <Variant V>
 Elimination eliminate(const Matrix& input) {
-    Matrix w = input;
+    Matrix w = Matrix::from_byte_rows(input.to_byte_rows());
     const Index n = w.nrows();
     const Index m = w.ncols();
     RowLog log(n);

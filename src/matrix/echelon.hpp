@@ -1,10 +1,12 @@
 // Eliminations over GF(2): reduced row echelon forms with their row-operation
 // logs, the last-row reduction, and rank and kernel read off an echelon form.
 //
-// The functions in `quorvel` are the ones to call.  Each has an exact
-// implementation in `quorvel::exact` that works entry by entry on the bytes
-// and defines the behaviour for every input: ragged rows, entries other than
-// 0 and 1, and the failure raised at the exact entry.
+// The functions in `quorvel` are the ones to call: packed matrices take the
+// word-parallel implementations, matrices held as bytes the exact ones.  Each
+// has an exact implementation in `quorvel::exact` that works entry by entry
+// on the bytes (of a copy, for packed input) and defines the behaviour for
+// every input: ragged rows, entries other than 0 and 1, and the failure raised
+// at the exact entry.
 #pragma once
 
 #include <vector>
@@ -35,8 +37,8 @@ namespace quorvel {
 [[nodiscard]] Index rank(const Matrix& m);
 
 /// One null-space vector per column without a pivot, for a matrix in reduced
-/// row echelon form.
-[[nodiscard]] std::vector<Row> kernel(const Matrix& m);
+/// row echelon form: row k of the result is vector k.
+[[nodiscard]] Matrix kernel(const Matrix& m);
 
 namespace exact {
 Elimination echelon_form(const Matrix& m);

@@ -30,7 +30,7 @@ Elimination reduce_last_row(const Matrix& input) {
     const Index n = input.nrows();
     // The last-row index n - 1, wrapped as an unsigned index, fails the check.
     check_index(n - 1, n);
-    Matrix w = input;
+    Matrix w = Matrix::from_byte_rows(input.to_byte_rows());
     RowLog log(n);
     const Index last = n - 1;
     const Index limit = w.row_unchecked(0).size();

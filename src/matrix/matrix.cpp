@@ -1,12 +1,79 @@
 #include "matrix.hpp"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
+#include "word_ops.hpp"
+
 namespace quorvel {
+namespace {
+
+bool all_binary(std::span<const Byte> v) { return packed::all_binary(v.data(), v.size()); }
+
+}  // namespace
+
+Matrix::Matrix(std::vector<Row> rows) : packed_(false), bytes_(std::move(rows)) { pack_if_possible(); }
+
+Matrix Matrix::from_byte_rows(std::vector<Row> rows) {
+    Matrix m;
+    m.packed_ = false;
+    m.bytes_ = std::move(rows);
+    return m;
+}
+
+std::vector<Row> Matrix::to_byte_rows() const {
+    if (!packed_)
+        return bytes_;
+    std::vector<Row> rows;
+    rows.reserve(bits_.nrows());
+    for (Index r = 0; r < bits_.nrows(); ++r) {
+        Row out(bits_.ncols());
+        packed::unpack_row(bits_.row(r), bits_.ncols(), out.data());
+        rows.push_back(std::move(out));
+    }
+    return rows;
+}
+
+void Matrix::move_to_bytes() {
+    std::vector<Row> rows = to_byte_rows();
+    bytes_ = std::move(rows);
+    packed_ = false;
+    bits_ = packed::PackedRows();
+}
+
+void Matrix::pack_if_possible() noexcept {
+    if (packed_)
+        return;
+    try {
+        if (auto bits = packed::PackedRows::pack(*this)) {
+            bits_ = std::move(*bits);
+            packed_ = true;
+            std::vector<Row>().swap(bytes_);
+        }
+    } catch (const std::bad_alloc&) {
+        // The bytes stay; they hold the same contents.
+    }
+}
+
+void Matrix::reserve_rows(Index rows) {
+    try {
+        if (packed_)
+            bits_.reserve_rows(rows);
+        else
+            bytes_.reserve(rows);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+}
 
 Byte Matrix::get(Index row, Index col) const {
-    const Row& r = this->row(row);
+    check_row(row);
+    if (packed_) {
+        check_index(col, bits_.ncols());
+        return bits_.get(row, col);
+    }
+    const Row& r = bytes_[row];
     check_index(col, r.size());
     return r[col];
 }
@@ -18,8 +85,10 @@ Matrix Matrix::sub_matrix(Index start, Index end) const {
     if (end > nrows())
         panic("range end index " + std::to_string(end) + " out of range for slice of length " +
               std::to_string(nrows()));
-    return Matrix(std::vector<Row>(elements_.begin() + static_cast<std::ptrdiff_t>(start),
-                                   elements_.begin() + static_cast<std::ptrdiff_t>(end)));
+    if (packed_)
+        return Matrix(bits_.sub_rows(start, end));
+    return Matrix(std::vector<Row>(bytes_.begin() + static_cast<std::ptrdiff_t>(start),
+                                   bytes_.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
 void Matrix::add_rows(Index target, Index source) {
@@ -29,10 +98,18 @@ void Matrix::add_rows(Index target, Index source) {
     // Column by column the checks run: source row, entry of source, target
     // row, entry of target.  The row checks cannot change between columns, so
     // they are made once, in the order in which column 0 meets them; the entry
-    // checks first fail at the shorter row's length.
-    const Row& from = row(source);
+    // checks first fail at the shorter row's length.  Packed rows all have
+    // `width` entries, so only the row checks can fail there.
+    check_row(source);
+    if (packed_) {
+        check_row(target);
+        packed::xor_into(bits_.row(target), bits_.row(source), bits_.stride());
+        return;
+    }
+    const Row& from = bytes_[source];
     check_index(0, from.size());
-    Row& to = row(target);
+    check_row(target);
+    Row& to = bytes_[target];
     const Index common = std::min({width, Index{from.size()}, Index{to.size()}});
     Byte* out = to.data();
     const Byte* in = from.data();
@@ -47,39 +124,93 @@ void Matrix::add_rows(Index target, Index source) {
 void Matrix::swap_rows(Index row1, Index row2) {
     check_index(row1, nrows());
     check_index(row2, nrows());
-    std::swap(elements_[row1], elements_[row2]);
+    if (!packed_) {
+        std::swap(bytes_[row1], bytes_[row2]);
+        return;
+    }
+    if (row1 != row2)
+        std::swap_ranges(bits_.row(row1), bits_.row(row1) + bits_.stride(), bits_.row(row2));
 }
 
 bool Matrix::is_zero_row(Index row) const {
-    const Row& r = this->row(row);
+    check_row(row);
+    if (packed_)
+        return bits_.is_zero_row(row);
+    const Row& r = bytes_[row];
     return std::all_of(r.begin(), r.end(), [](Byte b) { return b == 0; });
 }
 
-void Matrix::append_row(Row v) { elements_.push_back(std::move(v)); }
+void Matrix::append_row(std::span<const Byte> v) {
+    if (packed_) {
+        if (bits_.nrows() == 0 && all_binary(v))
+            bits_.set_width(v.size());
+        if (v.size() == bits_.ncols()) {
+            // Packed into the new row in place; the row is dropped again if
+            // it turns out not to be 0/1.
+            packed::Word* row = bits_.push_row();
+            if (packed::pack_row(v.data(), v.size(), row))
+                return;
+            bits_.pop_row();
+        }
+        move_to_bytes();
+    }
+    bytes_.emplace_back(v.begin(), v.end());
+}
 
-void Matrix::append_column(const Row& v) {
+void Matrix::append_column(std::span<const Byte> v) {
+    if (packed_ && nrows() != 0) {
+        if (v.size() >= nrows() && all_binary(v.first(nrows()))) {
+            bits_.push_column(v.data());
+            return;
+        }
+        move_to_bytes();
+    }
     for (Index i = 0; i < nrows(); ++i) {
         check_index(i, v.size());
-        elements_[i].push_back(v[i]);
+        bytes_[i].push_back(v[i]);
     }
 }
 
 std::string Matrix::to_string() const {
     std::string out = "[";
-    for (std::size_t i = 0; i < elements_.size(); ++i) {
+    const Index n = nrows();
+    for (Index i = 0; i < n; ++i) {
         if (i != 0)
             out += ", ";
         out += '[';
-        const Row& r = elements_[i];
-        for (std::size_t j = 0; j < r.size(); ++j) {
+        const Index len = row_length(i);
+        for (Index j = 0; j < len; ++j) {
             if (j != 0)
                 out += ", ";
-            out += std::to_string(r[j]);
+            if (packed_)
+                out += static_cast<char>('0' + bits_.get(i, j));
+            else
+                out += std::to_string(bytes_[i][j]);
         }
         out += ']';
     }
     out += ']';
     return out;
+}
+
+bool operator==(const Matrix& a, const Matrix& b) {
+    if (a.packed_ && b.packed_)
+        return a.bits_ == b.bits_;
+    const Index n = a.nrows();
+    if (b.nrows() != n)
+        return false;
+    for (Index i = 0; i < n; ++i) {
+        const Index len = a.row_length(i);
+        if (b.row_length(i) != len)
+            return false;
+        for (Index j = 0; j < len; ++j) {
+            const Byte x = a.packed_ ? a.bits_.get(i, j) : a.bytes_[i][j];
+            const Byte y = b.packed_ ? b.bits_.get(i, j) : b.bytes_[i][j];
+            if (x != y)
+                return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace quorvel

@@ -1,55 +1,69 @@
-// A dense matrix over GF(2), held as a list of rows of bytes.
+// A dense matrix over GF(2).
 //
 // Entries are stored exactly as given (0 to 255); the algebra means 0 and 1,
 // and nothing normalises other values.  Rows may differ in length: a mismatch
 // only shows as an index failure at the first entry that does not exist.
 // `ncols()` is the length of row 0 (0 without rows), and every operation that
 // needs a column count uses that rule.
+//
+// Two representations hold the same contents, and no result depends on which
+// one a matrix has:
+//   - packed: every row has ncols() entries and every entry is 0 or 1.  The
+//     rows are held as bits in one allocation (packed_rows.hpp).  A matrix
+//     without rows is packed, its width still open: the first row decides.
+//   - bytes: one vector of bytes per row, for everything else.
+// A matrix stays packed for as long as its contents allow; an edit that would
+// break that first moves it to bytes, then runs on the bytes.  It does not go
+// back.  Results of operations are packed whenever their contents allow.
 #pragma once
 
-#include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "failure.hpp"
+#include "packed_rows.hpp"
 #include "row_log.hpp"
 
 namespace quorvel {
 
-using Byte = std::uint8_t;
-using Row = std::vector<Byte>;
-
 class Matrix {
 public:
+    /// No rows.
     Matrix() = default;
-    explicit Matrix(std::vector<Row> rows) : elements_(std::move(rows)) {}
+    /// The given rows, packed when their contents allow.
+    explicit Matrix(std::vector<Row> rows);
+    /// Packed rows.
+    explicit Matrix(packed::PackedRows rows) : bits_(std::move(rows)) {}
+    /// The given rows held as bytes, whatever their contents: for the
+    /// entry-by-entry algorithms, and for tests of the byte representation.
+    [[nodiscard]] static Matrix from_byte_rows(std::vector<Row> rows);
 
     /// Number of rows.
-    [[nodiscard]] Index nrows() const { return elements_.size(); }
+    [[nodiscard]] Index nrows() const { return packed_ ? bits_.nrows() : bytes_.size(); }
     /// Length of row 0, or 0 without rows.
-    [[nodiscard]] Index ncols() const { return elements_.empty() ? 0 : elements_.front().size(); }
-
-    /// Row `i`, checked against the row count.
-    [[nodiscard]] const Row& row(Index i,
-                                 std::source_location where = std::source_location::current()) const {
-        check_index(i, nrows(), where);
-        return elements_[i];
-    }
-    [[nodiscard]] Row& row(Index i, std::source_location where = std::source_location::current()) {
-        check_index(i, nrows(), where);
-        return elements_[i];
+    [[nodiscard]] Index ncols() const {
+        if (packed_)
+            return bits_.nrows() == 0 ? 0 : bits_.ncols();
+        return bytes_.empty() ? 0 : bytes_.front().size();
     }
 
-    /// Row `i` without a check, for loops whose indexes are in range by
-    /// construction.
-    [[nodiscard]] const Row& row_unchecked(Index i) const { return elements_[i]; }
-    [[nodiscard]] Row& row_unchecked(Index i) { return elements_[i]; }
+    /// Whether the rows are held packed.
+    [[nodiscard]] bool is_packed() const { return packed_; }
+    /// The packed rows of a packed matrix.
+    [[nodiscard]] const packed::PackedRows& packed_rows() const { return bits_; }
+    /// The rows of a matrix held as bytes.
+    [[nodiscard]] const std::vector<Row>& byte_rows() const { return bytes_; }
+    /// A copy of the rows as bytes, whatever the representation.
+    [[nodiscard]] std::vector<Row> to_byte_rows() const;
 
-    /// All rows, for reading.
-    [[nodiscard]] const std::vector<Row>& rows() const { return elements_; }
-    /// Hands the rows over, leaving the matrix without rows.
-    [[nodiscard]] std::vector<Row> take_rows() && { return std::move(elements_); }
+    /// Row `i` of a matrix held as bytes, unchecked: for the entry-by-entry
+    /// loops, whose indexes are in range by construction.
+    [[nodiscard]] const Row& row_unchecked(Index i) const { return bytes_[i]; }
+    [[nodiscard]] Row& row_unchecked(Index i) { return bytes_[i]; }
+    /// Length of row `i` (in range), whatever the representation.
+    [[nodiscard]] Index row_length(Index i) const { return packed_ ? bits_.ncols() : bytes_[i].size(); }
 
     /// Entry (row, col), checked against the row count and that row's own length.
     [[nodiscard]] Byte get(Index row, Index col) const;
@@ -68,19 +82,62 @@ public:
     [[nodiscard]] bool is_zero_row(Index row) const;
 
     /// Appends `v` as a new last row, whatever its length.
-    void append_row(Row v);
+    void append_row(std::span<const Byte> v);
 
     /// Appends v[i] to the end of row i for every row; fails at the first row
     /// that `v` has no entry for, keeping the entries already appended.
-    void append_column(const Row& v);
+    void append_column(std::span<const Byte> v);
+
+    /// Makes room for `rows` rows in all; only a hint.
+    void reserve_rows(Index rows);
+
+    /// Moves a matrix held as bytes to packed storage when its contents
+    /// allow.  Nothing changes when they do not, or when memory runs out.
+    void pack_if_possible() noexcept;
 
     /// "[[1, 0], [0, 1]]": the same text as Python prints for to_list().
     [[nodiscard]] std::string to_string() const;
 
-    friend bool operator==(const Matrix&, const Matrix&) = default;
+    /// Same rows with the same entries, whatever the representations.
+    friend bool operator==(const Matrix& a, const Matrix& b);
 
 private:
-    std::vector<Row> elements_;
+    // The check of a row index against the row count.
+    void check_row(Index i, std::source_location where = std::source_location::current()) const {
+        check_index(i, nrows(), where);
+    }
+
+    // Moves the rows to bytes.  If memory runs out, throws and the matrix is
+    // unchanged.
+    void move_to_bytes();
+
+    bool packed_ = true;
+    packed::PackedRows bits_;  // when packed_
+    std::vector<Row> bytes_;   // otherwise
+};
+
+/// Builds a matrix row by row from rows given as bytes, packing as it goes
+/// for as long as the rows allow.  The first row that does not fit moves the
+/// rows so far to bytes, and the rest follow as bytes.
+class MatrixBuilder {
+public:
+    /// `expected_rows`: how many rows will probably come, a hint for the
+    /// allocation made at the first row.
+    explicit MatrixBuilder(Index expected_rows = 0) : expected_(expected_rows) {}
+
+    /// Appends one row.
+    void append(std::span<const Byte> row) {
+        matrix_.append_row(row);
+        if (matrix_.nrows() == 1 && expected_ > 1)
+            matrix_.reserve_rows(expected_);
+    }
+
+    /// The matrix built.
+    [[nodiscard]] Matrix finish() && { return std::move(matrix_); }
+
+private:
+    Index expected_;
+    Matrix matrix_;
 };
 
 /// The result of an elimination: the transformed copy and its log.

@@ -5,10 +5,23 @@
 #include "echelon.hpp"
 
 namespace quorvel::exact {
+namespace {
 
-Index rank(const Matrix& m) {
+// `m` held as bytes: `m` itself, or a copy made in `copy`.
+const Matrix& as_bytes(const Matrix& m, Matrix& copy) {
+    if (!m.is_packed())
+        return m;
+    copy = Matrix::from_byte_rows(m.to_byte_rows());
+    return copy;
+}
+
+}  // namespace
+
+Index rank(const Matrix& input) {
+    Matrix copy;
+    const Matrix& m = as_bytes(input, copy);
     std::vector<Index> leading_columns;
-    for (const Row& row : m.rows()) {
+    for (const Row& row : m.byte_rows()) {
         const auto it = std::find(row.begin(), row.end(), Byte{1});
         if (it != row.end())
             leading_columns.push_back(static_cast<Index>(it - row.begin()));
@@ -18,7 +31,9 @@ Index rank(const Matrix& m) {
         std::unique(leading_columns.begin(), leading_columns.end()) - leading_columns.begin());
 }
 
-std::vector<Row> kernel(const Matrix& m) {
+std::vector<Row> kernel(const Matrix& input) {
+    Matrix copy;
+    const Matrix& m = as_bytes(input, copy);
     const Index n = m.nrows();
     const Index width = m.ncols();
 

@@ -217,8 +217,9 @@ TEST(EchelonForm, PropertiesOnRandomBinaryMatrices) {
         // Reduced form: leading ones strictly to the right, pivot columns clean.
         std::size_t pivots = 0;
         std::size_t previous = 0;
+        const std::vector<Row> reduced = e.matrix.to_byte_rows();
         for (std::size_t i = 0; i < n; ++i) {
-            const Row& row = e.matrix.rows()[i];
+            const Row& row = reduced[i];
             const auto lead = std::find(row.begin(), row.end(), Byte{1});
             if (lead == row.end()) {
                 for (std::size_t k = i; k < n; ++k)
@@ -232,7 +233,7 @@ TEST(EchelonForm, PropertiesOnRandomBinaryMatrices) {
             previous = j;
             ++pivots;
             for (std::size_t k = 0; k < n; ++k)
-                ASSERT_EQ(e.matrix.rows()[k][j], k == i ? 1 : 0);
+                ASSERT_EQ(reduced[k][j], k == i ? 1 : 0);
         }
         ASSERT_EQ(exact::rank(e.matrix), pivots);
 

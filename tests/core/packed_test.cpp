@@ -28,7 +28,8 @@ std::string outcome(Method method, const Matrix& m) {
     }
 }
 
-std::string kernel_outcome(std::vector<Row> (*method)(const Matrix&), const Matrix& m) {
+template <class Kernel>
+std::string kernel_outcome(Kernel method, const Matrix& m) {
     try {
         return Matrix(method(m)).to_string();
     } catch (const Panic& p) {
@@ -54,13 +55,13 @@ public:
 
     /// n x m of rank at most `rank`: sums of random subsets of `rank` rows.
     Matrix low_rank(std::size_t n, std::size_t m, std::size_t rank) {
-        const Matrix basis = binary(rank, m, 0.5);
+        const std::vector<Row> basis = binary(rank, m, 0.5).to_byte_rows();
         std::vector<Row> r(n, Row(m, 0));
         for (Row& row : r)
             for (std::size_t b = 0; b < rank; ++b)
                 if (below(2) == 1)
                     for (std::size_t j = 0; j < m; ++j)
-                        row[j] ^= basis.rows()[b][j];
+                        row[j] ^= basis[b][j];
         return Matrix(std::move(r));
     }
 
@@ -75,7 +76,7 @@ public:
             // Zero columns and repeated rows: pivots that skip columns and
             // exchanges with rows far below.
             Matrix a = binary(n, m, 0.5);
-            std::vector<Row> r = std::move(a).take_rows();
+            std::vector<Row> r = a.to_byte_rows();
             const std::size_t skip = below(m + 1);
             for (Row& row : r)
                 for (std::size_t j = 0; j < skip; j += 1 + below(3))
@@ -149,7 +150,7 @@ TEST(FastPath, LastRowReductionsEqualExact) {
                 std::vector<Row> r;
                 if (trial < 4) {
                     const Matrix above = random.any(n - 1, m);
-                    r = exact::echelon_form(above).matrix.rows();
+                    r = exact::echelon_form(above).matrix.to_byte_rows();
                     if (trial == 1 && !r.empty())
                         r.erase(r.begin() + static_cast<std::ptrdiff_t>(random.below(r.size())));
                     if (trial == 2)
@@ -164,13 +165,13 @@ TEST(FastPath, LastRowReductionsEqualExact) {
                                 for (std::size_t j = 0; j < m; ++j)
                                     last[j] ^= row[j];
                     } else {
-                        last = random.binary(1, m, 0.5).rows()[0];
+                        last = random.binary(1, m, 0.5).to_byte_rows()[0];
                     }
                     while (r.size() + 1 < n)
                         r.push_back(Row(m, 0));
                     r.push_back(std::move(last));
                 } else {
-                    r = random.any(n, m).rows();
+                    r = random.any(n, m).to_byte_rows();
                 }
                 const Matrix input(std::move(r));
                 ASSERT_EQ(outcome(echelon_form_last_row, input),
@@ -206,7 +207,7 @@ TEST(FastPath, OtherInputsKeepExactResults) {
     for (int trial = 0; trial < 400; ++trial) {
         const std::size_t n = 1 + random.below(70);
         const std::size_t m = random.below(70);
-        std::vector<Row> r = random.any(n, m).rows();
+        std::vector<Row> r = random.any(n, m).to_byte_rows();
         const std::size_t i = random.below(n);
         switch (trial % 4) {
         case 0: r[i].resize(random.below(m + 3)); break;

@@ -13,7 +13,7 @@
 
 namespace quorvel::testing {
 
-inline Matrix rows(std::initializer_list<std::initializer_list<int>> list) {
+inline std::vector<Row> row_list(std::initializer_list<std::initializer_list<int>> list) {
     std::vector<Row> out;
     for (const auto& r : list) {
         Row row;
@@ -21,7 +21,17 @@ inline Matrix rows(std::initializer_list<std::initializer_list<int>> list) {
             row.push_back(static_cast<Byte>(v));
         out.push_back(std::move(row));
     }
-    return Matrix(std::move(out));
+    return out;
+}
+
+/// The matrix of these rows, packed when they allow it.
+inline Matrix rows(std::initializer_list<std::initializer_list<int>> list) {
+    return Matrix(row_list(list));
+}
+
+/// The matrix of these rows, held as bytes whatever they hold.
+inline Matrix byte_rows(std::initializer_list<std::initializer_list<int>> list) {
+    return Matrix::from_byte_rows(row_list(list));
 }
 
 inline std::vector<RowOp> ops(std::initializer_list<std::pair<Index, Index>> list) {

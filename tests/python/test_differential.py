@@ -35,13 +35,15 @@ entries = st.one_of(st.integers(0, 1), st.integers(0, 1), st.integers(0, 1),
 
 @st.composite
 def matrices(draw, max_side=40):
-    """Rectangular, nearly rectangular (one row off) and ragged matrices."""
-    shape = draw(st.sampled_from(["rectangular", "rectangular", "one_off", "ragged"]))
+    """Rectangular (0/1 only, held packed, or any entries), nearly rectangular
+    (one row off) and ragged matrices, some as wide as one or two words."""
+    shape = draw(st.sampled_from(["binary", "rectangular", "rectangular", "one_off", "ragged"]))
     n = draw(st.integers(0, max_side))
     if shape == "ragged":
         return [draw(st.lists(entries, max_size=max_side)) for _ in range(n)]
-    m = draw(st.integers(0, max_side))
-    rows = [draw(st.lists(entries, min_size=m, max_size=m)) for _ in range(n)]
+    m = draw(st.one_of(st.integers(0, max_side), st.sampled_from([63, 64, 65, 127, 128, 129])))
+    values = st.integers(0, 1) if shape == "binary" else entries
+    rows = [draw(st.lists(values, min_size=m, max_size=m)) for _ in range(n)]
     if shape == "one_off" and rows:
         k = draw(st.integers(0, n - 1))
         rows[k] = draw(st.lists(entries, max_size=max_side))
@@ -63,6 +65,7 @@ indexes = st.one_of(st.integers(0, 3), st.integers(0, 45), st.integers(0, 45),
                     st.sampled_from([-1, U64 - 1, U64, 2**70]))
 vectors = st.one_of(
     st.lists(entries, max_size=42),
+    st.lists(st.integers(0, 1), min_size=63, max_size=65),
     st.lists(entries, max_size=42),
     st.lists(st.one_of(entries, st.sampled_from([256, -1, 2**70])), max_size=6),
     st.lists(entries, max_size=8).map(tuple),

@@ -219,15 +219,20 @@ LIMITED_MEMORY = r"""
 import resource, sys
 from quorvel import Matrix
 
-width, height = 1 << 20, 96
-m = Matrix([bytes([1]) * width] + [bytes(width)] * (height - 1))
+width, first = int(sys.argv[1]), int(sys.argv[2])
+height = 96
+m = Matrix([bytes([first]) * width] + [bytes(width)] * (height - 1))
 with open("/proc/self/statm") as statm:
     size = int(statm.read().split()[0]) * resource.getpagesize()
 # Room for the interpreter to go on, not for another copy of the matrix.
 resource.setrlimit(resource.RLIMIT_AS, (size + (32 << 20), resource.RLIM_INFINITY))
 outcomes = []
-for call in (m.copy, m.echelon_form, m.row_echelon_full_matrix, m.echelon_form_last_row,
-             lambda: m.get_sub_matrix(0, height), m.to_list, m.kernel):
+calls = [m.copy, m.echelon_form, m.row_echelon_full_matrix, m.echelon_form_last_row,
+         lambda: m.get_sub_matrix(0, height), m.to_list, m.kernel]
+if first == 1:
+    # Moving the packed rows to bytes needs 768 MiB: the matrix stays as it is.
+    calls.append(lambda: m.append_column([2] * height))
+for call in calls:
     try:
         call()
         outcomes.append("ok")
@@ -236,7 +241,7 @@ for call in (m.copy, m.echelon_form, m.row_echelon_full_matrix, m.echelon_form_l
     except BaseException as error:
         outcomes.append(type(error).__name__ + ": " + str(error))
 resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
-assert m.nrows() == height and m.ncols() == width and m.get(0, width - 1) == 1
+assert m.nrows() == height and m.ncols() == width and m.get(0, width - 1) == first
 m.swap_rows(0, 1)
 print(" | ".join(outcomes))
 """
@@ -244,8 +249,10 @@ print(" | ".join(outcomes))
 
 @pytest.mark.skipif(SANITIZED,
                     reason="the address sanitizer reserves more address space than any limit")
-def test_rows_that_cannot_be_allocated_end_the_call_with_memory_error():
-    process = subprocess.run([sys.executable, "-X", "dev", "-c", LIMITED_MEMORY],
+# Packed 0/1 rows of 2^23 entries, and rows held as bytes (an entry 2) of 2^20.
+@pytest.mark.parametrize("width, first", [(1 << 23, 1), (1 << 20, 2)])
+def test_rows_that_cannot_be_allocated_end_the_call_with_memory_error(width, first):
+    process = subprocess.run([sys.executable, "-X", "dev", "-c", LIMITED_MEMORY, str(width), str(first)],
                              capture_output=True, text=True, timeout=300)
     assert process.returncode == 0, process.stderr[-3000:]
     outcomes = process.stdout.strip().split(" | ")
