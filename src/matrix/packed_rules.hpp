@@ -30,9 +30,10 @@ inline constexpr Index k_no_lead = std::numeric_limits<Index>::max();
 /// before it must be known to be zero.
 [[nodiscard]] inline Index leading(const Word* row, Index stride, Index from = 0) {
     Index k = from;
-    // Zero prefixes are long in echelon forms: test four words at a time.
-    while (k + 4 <= stride && (row[k] | row[k + 1] | row[k + 2] | row[k + 3]) == 0)
-        k += 4;
+    // Zero prefixes are long in echelon forms: test eight words at a time.
+    while (k + 8 <= stride && (row[k] | row[k + 1] | row[k + 2] | row[k + 3] | row[k + 4] |
+                               row[k + 5] | row[k + 6] | row[k + 7]) == 0)
+        k += 8;
     for (; k < stride; ++k)
         if (row[k] != 0)
             return k * k_word_bits + lowest_bit(row[k]);
