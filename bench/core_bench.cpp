@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "matrix/echelon.hpp"
+#include "matrix/packed_rules.hpp"
 
 #ifdef QUORVEL_HAVE_M4RI
 extern "C" {
@@ -89,6 +90,26 @@ void copy(benchmark::State& state) {
     }
 }
 
+// The independence test on packed rows: a copy of the packed matrix (the
+// working copy), and with the third argument 1 also the reduction of its last
+// row, random, against n-1 rows in reduced echelon form.  The ratio of the
+// two is what the reduction adds to the copy that it needs anyway.
+void packed_last_row_dep(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const auto m = static_cast<std::size_t>(state.range(1));
+    std::vector<Row> rows = random_echelon(n - 1, m).rows();
+    rows.push_back(random_matrix(1, m, 7).rows()[0]);
+    const quorvel::packed::PackedRows input = quorvel::packed::PackedRows::pack(Matrix(std::move(rows))).value();
+    std::size_t pairs = 0;
+    for (auto _ : state) {
+        quorvel::packed::PackedRows w = input;
+        if (state.range(2) == 1)
+            pairs = quorvel::packed::echelon_form_last_row_dep_in_place(w).size();
+        benchmark::DoNotOptimize(w.row(0));
+    }
+    state.counters["log_pairs"] = static_cast<double>(pairs);
+}
+
 #ifdef QUORVEL_HAVE_M4RI
 mzd_t* to_m4ri(const Matrix& m) {
     mzd_t* a = mzd_init(static_cast<rci_t>(m.nrows()), static_cast<rci_t>(m.ncols()));
@@ -156,6 +177,11 @@ BENCHMARK(rank)->Apply(square_sizes);
 BENCHMARK(kernel)->Apply(kernel_sizes);
 BENCHMARK(last_row_dep)->Apply(square_sizes);
 BENCHMARK(copy)->Apply(square_sizes);
+BENCHMARK(packed_last_row_dep)->Apply([](benchmark::internal::Benchmark* b) {
+    for (const std::int64_t n : {4, 8, 16, 64, 256, 1024, 2048})
+        for (const std::int64_t reduce : {0, 1})
+            b->Args({n, n < 1024 ? 2 * n : n, reduce});
+});
 #ifdef QUORVEL_HAVE_M4RI
 BENCHMARK(m4ri_echelonize)->Apply(square_sizes);
 BENCHMARK(m4ri_rank)->Apply(square_sizes);

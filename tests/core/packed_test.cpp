@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "matrix/echelon.hpp"
+#include "matrix/packed_rules.hpp"
 #include "test_support.hpp"
 
 namespace quorvel {
@@ -35,6 +36,28 @@ std::string kernel_outcome(Kernel method, const Matrix& m) {
     } catch (const Panic& p) {
         return "failure: " + p.message();
     }
+}
+
+// A reduction on packed rows run on a packed copy of `m`.
+template <RowLog (*Reduce)(packed::PackedRows&)>
+Elimination on_packed(const Matrix& m) {
+    packed::PackedRows w = packed::PackedRows::pack(m).value();
+    RowLog log = Reduce(w);
+    return {Matrix(std::move(w)), std::move(log)};
+}
+
+// Each last-row reduction beside its exact reference.
+const std::vector<std::pair<Method, Method>> k_last_row_pairs = {
+    {echelon_form_last_row, exact::echelon_form_last_row},
+    {echelon_form_last_row_dep, exact::echelon_form_last_row_dep},
+    {on_packed<packed::echelon_form_last_row_in_place>, exact::echelon_form_last_row},
+    {on_packed<packed::echelon_form_last_row_dep_in_place>, exact::echelon_form_last_row_dep}};
+
+// The last-row reductions and the rank of 0/1 rows equal the exact ones.
+void expect_rules_exact(const Matrix& input) {
+    for (const auto& [fast, reference] : k_last_row_pairs)
+        ASSERT_EQ(outcome(fast, input), outcome(reference, input)) << input.to_string();
+    ASSERT_EQ(packed::rank(packed::PackedRows::pack(input).value()), exact::rank(input));
 }
 
 class Random {
@@ -140,59 +163,68 @@ TEST(FastPath, KernelEqualsExact) {
         }
 }
 
-// n-1 rows in echelon form (reduced or not, with or without zero rows)
-// and a last row that may or may not depend on them; and random matrices.
+// n-1 rows in echelon form (reduced or not, a row dropped so that a zero row
+// ends them, a zero row put among them or two of them exchanged) and a last
+// row that is or is not a sum of them; and random matrices.
 TEST(FastPath, LastRowReductionsEqualExact) {
     Random random(4);
-    for (const std::size_t n : std::vector<std::size_t>{1, 2, 3, 5, 64, 65, 130})
-        for (const std::size_t m : std::vector<std::size_t>{1, 2, 3, 8, 63, 64, 65, 129})
-            for (int trial = 0; trial < 6; ++trial) {
+    for (const std::size_t n : std::vector<std::size_t>{1, 2, 3, 5, 64, 65, 70, 130})
+        for (const std::size_t m : std::vector<std::size_t>{1, 2, 3, 8, 63, 64, 65, 127, 128, 129, 130, 257, 577})
+            for (int trial = 0; trial < 10; ++trial) {
                 std::vector<Row> r;
-                if (trial < 4) {
-                    const Matrix above = random.any(n - 1, m);
-                    r = exact::echelon_form(above).matrix.to_byte_rows();
-                    if (trial == 1 && !r.empty())
+                if (trial < 8) {
+                    // Half of them start right of a run of zero columns.
+                    r = random.any(n - 1, m).to_byte_rows();
+                    const std::size_t zero_columns = random.below(2) == 1 ? random.below(m + 1) : 0;
+                    for (Row& row : r)
+                        std::fill_n(row.begin(), zero_columns, Byte{0});
+                    r = exact::echelon_form(Matrix(std::move(r))).matrix.to_byte_rows();
+                    if (trial % 4 == 1 && !r.empty())
                         r.erase(r.begin() + static_cast<std::ptrdiff_t>(random.below(r.size())));
-                    if (trial == 2)
+                    if (trial % 4 == 2)
                         for (std::size_t i = 1; i < r.size(); ++i)  // not reduced
                             if (random.below(2) == 1)
                                 for (std::size_t j = 0; j < m; ++j)
                                     r[i - 1][j] ^= r[i][j];
-                    Row last(m, 0);
-                    if (trial == 3) {
+                    if (trial % 4 == 3 && r.size() > 1) {
+                        if (random.below(2) == 1)
+                            r[random.below(r.size() - 1)] = Row(m, 0);
+                        else
+                            std::swap(r[random.below(r.size())], r[random.below(r.size())]);
+                    }
+                    Row last = random.binary(1, m, 0.5).to_byte_rows()[0];
+                    if (trial >= 4) {
+                        last.assign(m, 0);
                         for (const Row& row : r)
                             if (random.below(2) == 1)
                                 for (std::size_t j = 0; j < m; ++j)
                                     last[j] ^= row[j];
-                    } else {
-                        last = random.binary(1, m, 0.5).to_byte_rows()[0];
                     }
-                    while (r.size() + 1 < n)
-                        r.push_back(Row(m, 0));
+                    r.resize(n - 1, Row(m, 0));
                     r.push_back(std::move(last));
                 } else {
                     r = random.any(n, m).to_byte_rows();
                 }
-                const Matrix input(std::move(r));
-                ASSERT_EQ(outcome(echelon_form_last_row, input),
-                          outcome(exact::echelon_form_last_row, input))
-                    << input.to_string();
-                ASSERT_EQ(outcome(echelon_form_last_row_dep, input),
-                          outcome(exact::echelon_form_last_row_dep, input))
-                    << input.to_string();
+                expect_rules_exact(Matrix(std::move(r)));
             }
 }
 
-TEST(FastPath, LastRowOrderBrokenByAnExchange) {
-    // Rows too far to the right are passed over; the last row goes to the
-    // zero row, and the leading positions above stop rising.
-    for (const Matrix& input : {rows({{0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}}),
-                                rows({{0, 0, 0, 0, 1}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {1, 1, 0, 0, 1}}),
-                                rows({{0, 0, 1, 0}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}})}) {
-        EXPECT_EQ(outcome(echelon_form_last_row, input), outcome(exact::echelon_form_last_row, input));
-        EXPECT_EQ(outcome(echelon_form_last_row_dep, input),
-                  outcome(exact::echelon_form_last_row_dep, input));
-    }
+// The cases each rule of the reductions turns on, on 0/1 rows.
+TEST(FastPath, LastRowRulesEqualExact) {
+    for (const Matrix& input : {
+             Matrix(), rows({{0, 0}}), rows({{1, 1}}), rows({{}, {}}), rows({{1, 0}, {1, 0}}),
+             rows({{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}}), rows({{1}, {1}, {1}}),
+             rows({{1, 1, 0}, {0, 0, 0}, {0, 1, 1}}), rows({{0, 1}, {1, 0}}),
+             rows({{0, 0, 0}, {1, 0, 1}, {1, 0, 0}}), rows({{1, 0, 0}, {0, 0, 0}, {0, 0, 1}, {0, 1, 0}}),
+             rows({{0, 1, 0}, {0, 1, 1}, {0, 0, 0}}), rows({{0, 0, 1}, {0, 0, 1}, {0, 0, 0}}),
+             rows({{0, 0, 1, 0}, {0, 1, 0, 0}, {0, 1, 1, 0}, {1, 0, 0, 0}}),
+             rows({{1, 0, 0}, {0, 0, 1}, {0, 1, 0}}),
+             // Rows too far to the right are passed over; the last row goes
+             // to the zero row, and the leading positions above stop rising.
+             rows({{0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}}),
+             rows({{0, 0, 0, 0, 1}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {1, 1, 0, 0, 1}}),
+             rows({{0, 0, 1, 0}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}})})
+        expect_rules_exact(input);
 }
 
 // Inputs that must not take a fast path: rows of other lengths, entries
@@ -237,8 +269,8 @@ TEST(FastPath, OtherInputsKeepExactResults) {
 TEST(FastPath, FailuresOfBinaryInput) {
     // (D3) of echelon_form_last_row on 0/1 input: the message of the exact path.
     for (const Matrix& input : {rows({{1, 1}}), rows({{0, 1}, {1, 0}}), rows({{1, 0, 0}, {0, 0, 1}, {0, 1, 0}})})
-        EXPECT_EQ(outcome(echelon_form_last_row, input),
-                  "failure: called `Option::unwrap()` on a `None` value");
+        for (Method method : {echelon_form_last_row, on_packed<packed::echelon_form_last_row_in_place>})
+            EXPECT_EQ(outcome(method, input), "failure: called `Option::unwrap()` on a `None` value");
 }
 
 }  // namespace
