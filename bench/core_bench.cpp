@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "matrix/echelon.hpp"
+#include "matrix/packed.hpp"
 #include "matrix/packed_rules.hpp"
 
 #ifdef QUORVEL_HAVE_M4RI
@@ -56,6 +57,34 @@ void echelon_form(benchmark::State& state) {
     state.counters["log_pairs"] = static_cast<double>(pairs);
 }
 
+// The elimination alone: a copy of the packed rows reduced in place, with
+// its complete log; no packing or unpacking.
+void echelon_in_place(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const auto m = static_cast<std::size_t>(state.range(1));
+    const quorvel::packed::PackedRows input = *quorvel::packed::PackedRows::pack(random_matrix(n, m));
+    std::size_t pairs = 0;
+    for (auto _ : state) {
+        quorvel::packed::PackedRows w = input;
+        quorvel::RowLog log = quorvel::packed::echelon_form_in_place(w);
+        pairs = log.size();
+        benchmark::DoNotOptimize(w);
+        benchmark::DoNotOptimize(log);
+    }
+    state.counters["log_pairs"] = static_cast<double>(pairs);
+}
+
+// The floor of echelon_in_place: the copy of its input.
+void packed_copy(benchmark::State& state) {
+    const auto n = static_cast<std::size_t>(state.range(0));
+    const auto m = static_cast<std::size_t>(state.range(1));
+    const quorvel::packed::PackedRows input = *quorvel::packed::PackedRows::pack(random_matrix(n, m));
+    for (auto _ : state) {
+        quorvel::packed::PackedRows w = input;
+        benchmark::DoNotOptimize(w);
+    }
+}
+
 void rank(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
     const Matrix input = random_echelon(n, n);
@@ -97,9 +126,9 @@ void copy(benchmark::State& state) {
 void packed_last_row_dep(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
     const auto m = static_cast<std::size_t>(state.range(1));
-    std::vector<Row> rows = random_echelon(n - 1, m).rows();
-    rows.push_back(random_matrix(1, m, 7).rows()[0]);
-    const quorvel::packed::PackedRows input = quorvel::packed::PackedRows::pack(Matrix(std::move(rows))).value();
+    std::vector<Row> rows = random_echelon(n - 1, m).to_byte_rows();
+    rows.push_back(random_matrix(1, m, 7).to_byte_rows()[0]);
+    const quorvel::packed::PackedRows input = Matrix(std::move(rows)).packed_rows();
     std::size_t pairs = 0;
     for (auto _ : state) {
         quorvel::packed::PackedRows w = input;
@@ -163,6 +192,21 @@ void square_sizes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
 }
 
+void echelon_sizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t n : {256, 1024, 2048, 4096, 8192})
+        b->Arg(n);
+    b->Unit(benchmark::kMillisecond);
+}
+
+// Square, wide (a few rows of millions of columns) and small shapes.
+void elimination_shapes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t n : {256, 1024, 2048, 4096, 8192})
+        b->Args({n, n});
+    b->Args({1, 2000000})->Args({2, 2000000})->Args({10, 1000000});
+    b->Args({4, 8})->Args({8, 16})->Args({16, 32});
+    b->Unit(benchmark::kMicrosecond);
+}
+
 void kernel_sizes(benchmark::internal::Benchmark* b) {
     for (const std::int64_t n : {256, 1024, 4096})
         b->Args({n, n});
@@ -172,7 +216,9 @@ void kernel_sizes(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK(echelon_form)->Apply(square_sizes);
+BENCHMARK(echelon_form)->Apply(echelon_sizes);
+BENCHMARK(echelon_in_place)->Apply(elimination_shapes);
+BENCHMARK(packed_copy)->Apply(elimination_shapes);
 BENCHMARK(rank)->Apply(square_sizes);
 BENCHMARK(kernel)->Apply(kernel_sizes);
 BENCHMARK(last_row_dep)->Apply(square_sizes);
@@ -183,7 +229,7 @@ BENCHMARK(packed_last_row_dep)->Apply([](benchmark::internal::Benchmark* b) {
             b->Args({n, n < 1024 ? 2 * n : n, reduce});
 });
 #ifdef QUORVEL_HAVE_M4RI
-BENCHMARK(m4ri_echelonize)->Apply(square_sizes);
+BENCHMARK(m4ri_echelonize)->Apply(echelon_sizes);
 BENCHMARK(m4ri_rank)->Apply(square_sizes);
 BENCHMARK(m4ri_kernel)->Apply(kernel_sizes);
 #endif
