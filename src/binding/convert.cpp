@@ -6,6 +6,7 @@
 #include <string>
 #include <type_traits>
 
+#include "buffer.hpp"
 #include "errors.hpp"
 #include "matrix_object.hpp"
 
@@ -87,6 +88,11 @@ Row row_of(PyObject* object) {
     }
     if (!PySequence_Check(object))
         not_a_sequence(object);
+    IntegerBuffer buffer;
+    Row scratch;
+    if (buffer.open(object, 1))
+        if (const auto bytes = buffer.row(0, scratch))
+            return Row(bytes->begin(), bytes->end());
     return read_items<Byte, extract_byte>(object);
 }
 
@@ -139,6 +145,22 @@ std::vector<Row> extract_rows(PyObject* object) {
         raise(PyExc_TypeError, k_str_refused);
     if (!PySequence_Check(object))
         not_a_sequence(object);
+    // A two-dimensional array, row by row as its iteration would give them;
+    // a row with an entry out of range is iterated, to fail exactly.
+    if (IntegerBuffer buffer; buffer.open(object, 2)) {
+        std::vector<Row> rows;
+        rows.reserve(buffer.rows());
+        Row scratch;
+        for (Index r = 0; r < buffer.rows(); ++r) {
+            if (const auto bytes = buffer.row(r, scratch)) {
+                rows.emplace_back(bytes->begin(), bytes->end());
+            } else {
+                const Ref item = checked(PySequence_GetItem(object, static_cast<Py_ssize_t>(r)));
+                rows.push_back(read_items<Byte, extract_byte>(item.get()));
+            }
+        }
+        return rows;
+    }
     return read_items<Row, row_item>(object);
 }
 
