@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "buffer.hpp"
 #include "errors.hpp"
 #include "matrix_object.hpp"
 
@@ -76,9 +77,19 @@ void read_items(PyObject* sequence, Reserve&& reserve, Add&& add) {
         throw_pending();
 }
 
+// The entries of a sequence, read one by one into `scratch`.
+std::span<const Byte> read_entries(PyObject* sequence, Row& scratch) {
+    scratch.clear();
+    read_items<true>(
+        sequence, [&](Py_ssize_t hint) { scratch.reserve(static_cast<std::size_t>(hint)); },
+        [&](PyObject* item) { scratch.push_back(extract_byte(item)); });
+    return scratch;
+}
+
 // The entries of a row from any object but a str: the object's own bytes for
 // bytes and bytearray (valid while no Python code runs), else the entries
-// read into `scratch`.
+// read into `scratch`, from the buffer of the types that iterate as their
+// buffer, one by one from any other.
 std::span<const Byte> read_row(PyObject* object, Row& scratch) {
     if (PyBytes_CheckExact(object))
         return {reinterpret_cast<const Byte*>(PyBytes_AS_STRING(object)),
@@ -88,11 +99,14 @@ std::span<const Byte> read_row(PyObject* object, Row& scratch) {
                 static_cast<std::size_t>(PyByteArray_GET_SIZE(object))};
     if (!PySequence_Check(object))
         not_a_sequence(object);
-    scratch.clear();
-    read_items<true>(
-        object, [&](Py_ssize_t hint) { scratch.reserve(static_cast<std::size_t>(hint)); },
-        [&](PyObject* item) { scratch.push_back(extract_byte(item)); });
-    return scratch;
+    if (IntegerBuffer buffer; buffer.open(object, 1))
+        if (const auto bytes = buffer.row(0, scratch)) {
+            // The buffer is given back on return: the entries go with the row.
+            if (bytes->data() != scratch.data())
+                scratch.assign(bytes->begin(), bytes->end());
+            return scratch;
+        }
+    return read_entries(object, scratch);
 }
 
 std::span<const Byte> read_row_item(PyObject* object, Row& scratch) {
@@ -174,6 +188,20 @@ Matrix extract_matrix(PyObject* object) {
         not_a_sequence(object);
     // One scratch row serves every row that is not bytes or bytearray.
     Row scratch;
+    // A two-dimensional array, row by row as its iteration would give them;
+    // a row with an entry out of range is iterated, to fail exactly.
+    if (IntegerBuffer buffer; buffer.open(object, 2)) {
+        MatrixBuilder builder(buffer.rows());
+        for (Index r = 0; r < buffer.rows(); ++r) {
+            if (const auto bytes = buffer.row(r, scratch)) {
+                builder.append(*bytes);
+            } else {
+                const Ref item = checked(PySequence_GetItem(object, static_cast<Py_ssize_t>(r)));
+                builder.append(read_entries(item.get(), scratch));
+            }
+        }
+        return std::move(builder).finish();
+    }
     std::optional<MatrixBuilder> builder;
     read_items<false>(
         object, [&](Py_ssize_t hint) { builder.emplace(static_cast<Index>(hint)); },

@@ -1,0 +1,107 @@
+#include "buffer.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace quorvel::binding {
+namespace {
+
+// Exact types only, told by name where the module may not be loaded: numpy
+// is not a dependency.
+bool iterates_as_its_buffer(PyObject* object, int ndim) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (std::strcmp(type->tp_name, "numpy.ndarray") == 0)
+        return true;
+    // A memoryview of two dimensions does not iterate at all.
+    if (ndim != 1)
+        return false;
+    return type == &PyMemoryView_Type || std::strcmp(type->tp_name, "array.array") == 0;
+}
+
+// A native integer format ("B", "<q", "@i", ...), with its signedness.
+// "?" is left out: numpy warns when its bools are read as integers.
+std::optional<bool> integer_signedness(const char* format) {
+    if (format == nullptr)
+        return false;  // plain bytes
+    if (*format == '@' || *format == '=' ||
+        (*format == '<' && std::endian::native == std::endian::little))
+        ++format;
+    if (format[0] == '\0' || format[1] != '\0' || std::strchr("bBhHiIlLqQnN", format[0]) == nullptr)
+        return std::nullopt;
+    return format[0] >= 'a';  // lower case is signed
+}
+
+// Copies `count` entries of type T, `stride` bytes apart, into bytes; false
+// when one lies outside 0 to 255.
+template <class T>
+bool convert(const char* in, Py_ssize_t stride, Index count, Byte* out) {
+    // A negative value becomes a large one, failing the same test.
+    using Wide = std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>;
+    std::uint64_t seen = 0;
+    for (Index c = 0; c < count; ++c, in += stride) {
+        T value;
+        std::memcpy(&value, in, sizeof value);
+        seen |= static_cast<std::uint64_t>(static_cast<Wide>(value));
+        out[c] = static_cast<Byte>(value);
+    }
+    return seen <= 255;
+}
+
+}  // namespace
+
+IntegerBuffer::~IntegerBuffer() {
+    if (open_)
+        PyBuffer_Release(&view_);
+}
+
+bool IntegerBuffer::open(PyObject* object, int ndim) noexcept {
+    if (!iterates_as_its_buffer(object, ndim))
+        return false;
+    if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) != 0) {
+        // A released memoryview, say: iteration reports it.
+        PyErr_Clear();
+        return false;
+    }
+    open_ = true;
+    const std::optional<bool> is_signed = integer_signedness(view_.format);
+    const Py_ssize_t size = view_.itemsize;
+    if (view_.ndim != ndim || !is_signed || (size != 1 && size != 2 && size != 4 && size != 8))
+        return false;
+    is_signed_ = *is_signed;
+    rows_ = ndim == 2 ? static_cast<Index>(view_.shape[0]) : 1;
+    cols_ = static_cast<Index>(view_.shape[ndim - 1]);
+    row_stride_ = ndim == 2 ? view_.strides[0] : 0;
+    entry_stride_ = view_.strides[ndim - 1];
+    return true;
+}
+
+std::optional<std::span<const Byte>> IntegerBuffer::row(Index r, Row& scratch) const {
+    const char* in = static_cast<const char*>(view_.buf) + static_cast<Py_ssize_t>(r) * row_stride_;
+    if (view_.itemsize == 1 && entry_stride_ == 1 && !is_signed_)
+        return std::span(reinterpret_cast<const Byte*>(in), cols_);
+    scratch.resize(cols_);
+    Byte* out = scratch.data();
+    const Py_ssize_t s = entry_stride_;
+    bool in_range = false;
+    switch (view_.itemsize) {
+    case 1:
+        in_range = is_signed_ ? convert<std::int8_t>(in, s, cols_, out) : convert<std::uint8_t>(in, s, cols_, out);
+        break;
+    case 2:
+        in_range = is_signed_ ? convert<std::int16_t>(in, s, cols_, out) : convert<std::uint16_t>(in, s, cols_, out);
+        break;
+    case 4:
+        in_range = is_signed_ ? convert<std::int32_t>(in, s, cols_, out) : convert<std::uint32_t>(in, s, cols_, out);
+        break;
+    default:
+        in_range = is_signed_ ? convert<std::int64_t>(in, s, cols_, out) : convert<std::uint64_t>(in, s, cols_, out);
+        break;
+    }
+    if (!in_range)
+        return std::nullopt;
+    return std::span<const Byte>(scratch.data(), cols_);
+}
+
+}  // namespace quorvel::binding

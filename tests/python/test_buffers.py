@@ -1,0 +1,72 @@
+"""Arrays and buffers read through their memory behave exactly as iterating
+the same values: same result, exception, message and warnings."""
+
+import array
+import warnings
+
+import pytest
+
+from quorvel import Matrix
+
+try:
+    import numpy as np
+except ImportError:  # Debian's numpy serves only the system python3
+    np = None
+
+
+class Plain:
+    """The items of `items` through a sequence without a buffer."""
+
+    def __init__(self, items, wrap=lambda item: item):
+        self.items, self.wrap = items, wrap
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, i):
+        return self.wrap(self.items[i])
+
+
+def unbuffered(row):
+    buffered = isinstance(row, (memoryview, array.array)) or np is not None and isinstance(row, np.ndarray)
+    return Plain(row) if buffered and getattr(row, "ndim", 1) else row
+
+
+def outcome(make):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            result = make().to_list()
+        except Exception as error:
+            result = (type(error), str(error))
+    return result, [(w.category, str(w.message)) for w in caught]
+
+
+def arrays():
+    a = np.random.default_rng(7).integers(0, 2, (6, 70))
+    for dtype in [f"{k}{s}" for k in "iu" for s in (1, 2, 4, 8)] + ["bool", "float64", ">i4", "object"]:
+        yield a.astype(dtype)
+        for inner in (255, 256, -1, 2**63):
+            if np.dtype(dtype).kind not in "iu" or np.iinfo(dtype).min <= inner <= np.iinfo(dtype).max:
+                b = a.astype(dtype)
+                b[2, 33] = inner
+                yield b
+    a = a.astype(np.uint8)
+    yield from (a[:, ::3], a[::2], a.T, np.asfortranarray(a), a[:0], a[:, :0], a.reshape(3, 4, 35), a[1])
+
+
+BUFFER_ROWS = [
+    [memoryview(b"\x01\x00\x01"), memoryview(bytearray(b"\x00\x01\x01")), memoryview(b"\x01\x00\x01\x00")[::2]],
+    [array.array("B", [1, 1, 0]), array.array("q", [0, 1, 0])],
+    [array.array("q", [1, 300])], [array.array("b", [1, -1])], [array.array("d", [1.0])],
+    [memoryview(b"\x01").toreadonly()], memoryview(b"\x01\x00\x00\x01").cast("B", (2, 2)),
+]
+BUFFER_ROWS[-2][0].release()
+
+
+@pytest.mark.parametrize("elements", BUFFER_ROWS + (list(arrays()) if np is not None else []))
+def test_same_outcome_as_iteration(elements):
+    assert outcome(lambda: Matrix(elements)) == outcome(lambda: Matrix(Plain(elements, unbuffered)))
+    if not isinstance(elements, memoryview):  # a 2-D memoryview does not iterate
+        rows = list(elements)
+        assert outcome(lambda: Matrix(rows)) == outcome(lambda: Matrix([unbuffered(r) for r in rows]))
