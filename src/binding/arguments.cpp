@@ -9,7 +9,7 @@
 namespace quorvel::binding {
 namespace {
 
-[[noreturn]] void wrong_call(const std::string& message) { raise(PyExc_TypeError, message.c_str()); }
+[[noreturn]] void wrong_call(const std::string& message) { raise(PyExc_TypeError, message); }
 
 // One binding, in the order of its checks: positional values, keywords one
 // at a time, then missing parameters.

@@ -30,7 +30,7 @@ Index index_of_int(PyObject* integer) {
 [[noreturn]] void not_a_sequence(PyObject* object) {
     const std::string name = qualname(Py_TYPE(object)).value_or("<failed to extract type name>");
     const std::string message = "'" + name + "' object cannot be converted to 'Sequence'";
-    raise(PyExc_TypeError, message.c_str());
+    raise(PyExc_TypeError, message);
 }
 
 // The length a sequence reports, as a capacity hint.  An ordinary exception
@@ -155,6 +155,21 @@ Ref row_to_list(const Matrix& rows, Index i, const SmallInts& ints) {
     return inner;
 }
 
+// A list the collector cannot see until it is full.  Filling a result makes
+// new objects, and any of them can start a collection whose callbacks (or a
+// memory profiler walking gc.get_objects()) would read the empty slots.
+Ref untracked_list(std::size_t size) {
+    Ref list = made(PyList_New(static_cast<Py_ssize_t>(size)));
+    PyObject_GC_UnTrack(list.get());
+    return list;
+}
+
+/// Hands a list made by untracked_list(), now full, to the collector.
+Ref tracked(Ref list) {
+    PyObject_GC_Track(list.get());
+    return list;
+}
+
 }  // namespace
 
 Index extract_index(PyObject* object) {
@@ -221,12 +236,14 @@ Ref py_text(const std::string& text) {
 Ref rows_to_list(const Matrix& rows) {
     const SmallInts ints(rows.is_packed() ? 2 : 256);
     const Index n = rows.nrows();
-    Ref outer = made(PyList_New(static_cast<Py_ssize_t>(n)));
+    Ref outer = untracked_list(n);
     for (Index i = 0; i < n; ++i) {
+        // Filling a row makes no new object (the ints are cached), so no
+        // collection can run while it is half-full.
         Ref inner = row_to_list(rows, i, ints);
         PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
     }
-    return outer;
+    return tracked(std::move(outer));
 }
 
 Ref new_matrix_object(Matrix&& matrix) {
@@ -239,9 +256,10 @@ Ref new_matrix_object(Matrix&& matrix) {
                                       : "no exception was set";
         if (error.value() != nullptr) {
             if (const Ref text{PyObject_Str(error.value())}) {
-                const char* utf8 = PyUnicode_AsUTF8(text.get());
-                if (utf8 != nullptr && *utf8 != '\0')
-                    description += std::string(": ") + utf8;
+                Py_ssize_t size = 0;
+                const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+                if (utf8 != nullptr && size > 0)
+                    description += ": " + std::string(utf8, static_cast<std::size_t>(size));
             }
             PyErr_Clear();
         }
@@ -265,21 +283,21 @@ Ref elimination_result(Elimination&& result) {
         return slot.get();
     };
     const RowLog& log = result.log;
-    Ref pairs = made(PyList_New(static_cast<Py_ssize_t>(log.size())));
+    Ref pairs = untracked_list(log.size());
     Py_ssize_t k = 0;
     log.for_each([&](Index target, Index source) {
-        Ref pair = made(PyTuple_New(2));
-        PyTuple_SET_ITEM(pair.get(), 0, index(target));
-        PyTuple_SET_ITEM(pair.get(), 1, index(source));
         // A tuple of ints can never be part of a reference cycle; untracked,
         // the millions of pairs of a large log cost the collector nothing.
+        Ref pair = made(PyTuple_New(2));
         PyObject_GC_UnTrack(pair.get());
+        PyTuple_SET_ITEM(pair.get(), 0, index(target));
+        PyTuple_SET_ITEM(pair.get(), 1, index(source));
         PyList_SET_ITEM(pairs.get(), k++, pair.release());
     });
 
     Ref tuple = made(PyTuple_New(2));
     PyTuple_SET_ITEM(tuple.get(), 0, matrix.release());
-    PyTuple_SET_ITEM(tuple.get(), 1, pairs.release());
+    PyTuple_SET_ITEM(tuple.get(), 1, tracked(std::move(pairs)).release());
     return tuple;
 }
 

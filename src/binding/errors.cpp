@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 
 namespace quorvel::binding {
 namespace {
@@ -37,9 +38,10 @@ bool g_reported_before = false;
 // The failure report, written to the process's standard error at the moment
 // the failure reaches the call boundary, before the exception is raised.
 void write_report(const std::source_location& where, const std::string& message) {
-    std::fprintf(stderr, "thread '<unnamed>' panicked at %s:%u:%u:\n%s\n", where.file_name(),
-                 static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()),
-                 message.c_str());
+    std::fprintf(stderr, "thread '<unnamed>' panicked at %s:%u:%u:\n", where.file_name(),
+                 static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()));
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputc('\n', stderr);
     if (!g_reported_before) {
         g_reported_before = true;
         std::fputs("note: quorvel raises this internal failure in Python as PanicException, "
@@ -66,8 +68,13 @@ void raise_panic(const std::string& message) {
 
 }  // namespace
 
-void raise(PyObject* type, const char* message) {
-    PyErr_SetString(type, message);
+void raise(PyObject* type, std::string_view message) {
+    // Made with its length, so that a NUL from a name or a text taken from
+    // Python stays in the message instead of ending it.
+    const Ref text{
+        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size()))};
+    if (text)
+        PyErr_SetObject(type, text.get());
     throw PythonError{};
 }
 
@@ -115,11 +122,10 @@ void throw_pending() {
         error.rethrow();  // making the instance failed; that failure passes on
     std::string message = "Unwrapped panic from Python code";
     if (error.value() != nullptr) {
-        if (Ref text{PyObject_Str(error.value())}) {
+        if (Ref text{PyObject_Str(error.value())})
             message = utf8_lossy(text.get());
-        } else {
-            PyErr_Clear();
-        }
+        else
+            clear_ordinary_error();
     }
     std::fputs("quorvel: Python code called by this method raised a PanicException; "
                "the call fails with it\nPython stack trace below:\n",
@@ -175,6 +181,10 @@ std::string utf8_lossy(PyObject* text) {
 std::string text_of(PyObject* object, PyObject* context) {
     if (Ref text{PyObject_Str(object)})
         return utf8_lossy(text.get());
+    // Only an ordinary exception stands aside for the message; one that
+    // derives only from BaseException (Ctrl-C, SystemExit) ends the call.
+    if (!PyErr_ExceptionMatches(PyExc_Exception))
+        throw_pending();
     PyErr_WriteUnraisable(context);
     if (std::optional<std::string> name = qualname(Py_TYPE(object)))
         return "<unprintable " + *name + " object>";

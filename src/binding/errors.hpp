@@ -15,6 +15,7 @@
 #include <optional>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 #include "../matrix/failure.hpp"
 
@@ -59,8 +60,9 @@ private:
 /// printing it with its traceback.
 [[noreturn]] void throw_pending();
 
-/// Sets `type(message)` and throws `PythonError`.
-[[noreturn]] void raise(PyObject* type, const char* message);
+/// Sets `type(message)`, the message whole even where it holds a NUL, and
+/// throws `PythonError`.
+[[noreturn]] void raise(PyObject* type, std::string_view message);
 
 /// Takes over a new reference returned by an interpreter call; a null result
 /// means failure (`throw_pending()`).
@@ -92,9 +94,10 @@ void clear_ordinary_error();
 /// `clear_ordinary_error()` for a lookup that raises).
 [[nodiscard]] std::optional<std::string> qualname(PyTypeObject* type);
 
-/// str(object) as UTF-8 (lone surrogates become U+FFFD).  If str() raises,
-/// the error goes to the unraisable hook with `context`, and the text is
-/// "<unprintable {type} object>".
+/// str(object) as UTF-8 (lone surrogates become U+FFFD).  If str() raises an
+/// Exception, it goes to the unraisable hook with `context`, and the text is
+/// "<unprintable {type} object>"; any other exception ends the call through
+/// `throw_pending()`.
 [[nodiscard]] std::string text_of(PyObject* object, PyObject* context);
 
 /// The text of a str object as UTF-8, lone surrogates becoming U+FFFD.

@@ -171,7 +171,7 @@ class TestKeywordNames:
 
     def test_non_ascii_names_compare_exactly(self):
         m = Matrix([[1]])
-        for name in ("rów", "ｒｏｗ", "row\u200b"):
+        for name in ("rów", "ｒｏｗ", "row\u200b", "c\x00ol"):
             assert type_error(m.get, 0, **{name: 0}) == (
                 f"Matrix.get() got an unexpected keyword argument '{name}'"
             )

@@ -527,3 +527,22 @@ def test_allocation_failures_end_calls_with_exceptions(run_python):
     outcomes = ast.literal_eval(result.stdout)
     assert set(outcomes) <= {"NoneType", "MemoryError", "PanicException", "TypeError"}
     assert "MemoryError" in outcomes
+
+
+def test_collections_while_results_are_built_see_only_full_lists(run_python):
+    # Results longer than the free lists, so that building them collects often.
+    result = run_python("""
+        import gc
+        from quorvel import Matrix
+        ones = Matrix([[1]] * 3001)
+        eye = Matrix([bytes(i) + b"\\x01" + bytes(2999 - i) for i in range(3000)] + [b"\\x01" * 3000])
+        gc.callbacks.append(lambda *_: [o[-1:] for o in gc.get_objects()
+                                        if type(o) in (list, tuple) and len(o) >= 300])
+        gc.set_threshold(100)
+        results = [ones.to_list(), Matrix([bytes(300)]).kernel(), ones.echelon_form()[1],
+                   ones.row_echelon_full_matrix()[1], eye.echelon_form_last_row()[1],
+                   eye.echelon_form_last_row_dep()[1]]
+        print(*map(len, results))
+        """)
+    assert result.returncode == 0, result.stderr[-2000:]
+    assert result.stdout.split() == "3001 300 3000 3000 3000 3000".split()

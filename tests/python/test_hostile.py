@@ -252,12 +252,17 @@ def test_length_is_only_a_hint(length):
 
 
 @pytest.mark.parametrize("error", [KeyboardInterrupt(), SystemExit(3), GeneratorExit()])
-def test_length_base_exceptions_end_the_call(error):
+def test_base_exceptions_from_lengths_and_message_texts_end_the_call(error):
+    loud = type("Loud", (str,), {"__str__": lambda self: raising(error)()})("x")
     m = Matrix([[1]])
+    panic = type(pytest.raises(BaseException, m.get, 1, 0).value)
     for call in (lambda: Matrix([HintedSequence([1], error)]),
                  lambda: Matrix(HintedSequence([[1]], error)),
                  lambda: m.append_row(HintedSequence([1], error)),
-                 lambda: m.append_column(HintedSequence([1], error))):
+                 lambda: m.append_column(HintedSequence([1], error)),
+                 lambda: m.get(Index(raising(TypeError(loud))), 0),
+                 lambda: m.get(Index(raising(panic(loud))), 0),
+                 lambda: m.get(0, **{loud: 0}), lambda: Matrix(**{loud: 0})):
         with pytest.raises(BaseException) as caught:
             call()
         assert caught.value is error
@@ -330,7 +335,8 @@ def test_refused_objects_are_named_by_qualname():
     cases = [({1: 2}, "dict"), ({1}, "set"), (iter([1]), "list_iterator"),
              ((x for x in [1]), "generator"), (3, "int"), (None, "NoneType"),
              (Outer.Inner(), "test_refused_objects_are_named_by_qualname.<locals>.Outer.Inner"),
-             (Nameless(), "<failed to extract type name>")]
+             (Nameless(), "<failed to extract type name>"),
+             (type("Evil", (), {"__qualname__": "Ev\x00il"})(), "Ev\x00il")]
     m = Matrix([[1]])
     for value, name in cases:
         message = f"'{name}' object cannot be converted to 'Sequence'"
