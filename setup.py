@@ -35,14 +35,10 @@ def project_version():
 
 
 def configured_for(build_dir):
-    """The interpreter a CMake build directory was configured for, if any."""
-    cache = build_dir / "CMakeCache.txt"
-    if not cache.is_file():
-        return None
-    for line in cache.read_text(encoding="utf-8", errors="replace").splitlines():
-        if line.startswith("Python3_EXECUTABLE:"):
-            return line.partition("=")[2]
-    return ""
+    """The interpreter a CMake build directory was configured for, as
+    CMakeLists.txt records it there, or None."""
+    recorded = build_dir / "python3-executable"
+    return recorded.read_text(encoding="utf-8").strip() if recorded.is_file() else None
 
 
 class CMakeExtension(Extension):
@@ -70,7 +66,7 @@ class CMakeBuild(build_ext):
             build += ["--parallel", str(os.cpu_count() or 1)]
         # Two interpreters of one version (two venvs, say) share build_temp:
         # a build configured for another interpreter starts afresh.
-        if configured_for(build_dir) not in (None, sys.executable):
+        if build_dir.exists() and configured_for(build_dir) != sys.executable:
             shutil.rmtree(build_dir)
         subprocess.run(configure, check=True)
         subprocess.run(build, check=True)

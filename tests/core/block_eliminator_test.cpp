@@ -35,9 +35,8 @@ TEST(PivotSearch, FindsThePivotsAndReducedRowsOfTheExactForm) {
                 PivotSearch search(n, w.stride(), 64);
                 search.find(w, order, first, 0, p);
 
-                const std::vector<Row> below(input.rows().begin() + static_cast<std::ptrdiff_t>(first),
-                                             input.rows().end());
-                const PackedRows expected = *PackedRows::pack(exact::echelon_form(Matrix(below)).matrix);
+                const PackedRows expected =
+                    *PackedRows::pack(exact::echelon_form(input.sub_matrix(first, n)).matrix);
                 unsigned rank = 0;
                 while (rank < expected.nrows() && expected.row(rank)[0] != 0)
                     ++rank;

@@ -1,7 +1,5 @@
 #include "matrix/echelon.hpp"
 
-#include <random>
-
 #include "test_support.hpp"
 
 namespace quorvel {
@@ -188,65 +186,6 @@ TEST(RankKernel, PivotOrderAndCheckOrder) {
               index_message(2, 3));
     EXPECT_EQ(failure_of([&] { (void)exact::kernel(rows({{1, 0, 0}, {0, 0}})); }),
               index_message(2, 2));
-}
-
-// Rectangular 0/1 matrices of many shapes: the result is in reduced row
-// echelon form, the log replays to it, both methods agree, and the kernel
-// spans the null space of the input.
-TEST(EchelonForm, PropertiesOnRandomBinaryMatrices) {
-    std::mt19937_64 random(12345);
-    for (int trial = 0; trial < 300; ++trial) {
-        const auto n = static_cast<std::size_t>(random() % 12);
-        const auto m = static_cast<std::size_t>(random() % 12);
-        const unsigned density = 1 + static_cast<unsigned>(random() % 4);
-        std::vector<Row> r(n, Row(m));
-        for (Row& row : r)
-            for (Byte& b : row)
-                b = (random() % 4) < density ? 1 : 0;
-        const Matrix input(r);
-        const Elimination e = exact::echelon_form(input);
-        const Elimination full = exact::row_echelon_full_matrix(input);
-        ASSERT_EQ(e.matrix, full.matrix);
-        ASSERT_EQ(e.log.pairs(), full.log.pairs());
-
-        Matrix replay = input;
-        for (const RowOp& op : e.log.pairs())
-            replay.add_rows(op.target, op.source);
-        ASSERT_EQ(replay, e.matrix);
-
-        // Reduced form: leading ones strictly to the right, pivot columns clean.
-        std::size_t pivots = 0;
-        std::size_t previous = 0;
-        const std::vector<Row> reduced = e.matrix.to_byte_rows();
-        for (std::size_t i = 0; i < n; ++i) {
-            const Row& row = reduced[i];
-            const auto lead = std::find(row.begin(), row.end(), Byte{1});
-            if (lead == row.end()) {
-                for (std::size_t k = i; k < n; ++k)
-                    ASSERT_TRUE(e.matrix.is_zero_row(k));
-                break;
-            }
-            const auto j = static_cast<std::size_t>(lead - row.begin());
-            if (pivots > 0) {
-                ASSERT_GT(j, previous);
-            }
-            previous = j;
-            ++pivots;
-            for (std::size_t k = 0; k < n; ++k)
-                ASSERT_EQ(reduced[k][j], k == i ? 1 : 0);
-        }
-        ASSERT_EQ(exact::rank(e.matrix), pivots);
-
-        const std::vector<Row> basis = exact::kernel(e.matrix);
-        ASSERT_EQ(basis.size(), n == 0 ? 0 : m - pivots);
-        for (const Row& x : basis)
-            for (const Row& row : r) {
-                unsigned dot = 0;
-                for (std::size_t k = 0; k < m; ++k)
-                    dot ^= static_cast<unsigned>(row[k] & x[k]);
-                ASSERT_EQ(dot, 0U);
-            }
-    }
 }
 
 }  // namespace

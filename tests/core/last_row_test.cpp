@@ -38,6 +38,10 @@ TEST(LastRowRagged, DepLastColumnFollowsRowZero) {
     expect_result(exact::echelon_form_last_row_dep, rows({{0, 0}, {0, 1, 0, 1}, {0, 1, 1}, {0, 0, 1, 1}}),
                   rows({{0, 1, 0, 1}, {0, 0, 1, 1}, {0, 1, 1}, {0, 0}}),
                   ops({{0, 3}, {3, 0}, {0, 3}, {1, 0}, {0, 1}, {1, 0}}));
+    // Here row 0 grows in the exchange, from 2 entries to 3.
+    expect_result(exact::echelon_form_last_row_dep, rows({{0, 0}, {0, 1}, {0, 1}, {0, 0, 1}}),
+                  rows({{0, 1}, {0, 0, 1}, {0, 1}, {0, 0}}),
+                  ops({{0, 3}, {3, 0}, {0, 3}, {1, 0}, {0, 1}, {1, 0}}));
 }
 
 TEST(LastRowRagged, AdditionsCheckAgainstRowZero) {

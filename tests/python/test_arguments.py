@@ -281,6 +281,8 @@ class TestArgumentErrorRule:
         assert str(caught.value).startswith("argument 'row': ")
         with pytest.raises(OverflowError):
             m.add_rows(-1, later)
+        with pytest.raises(TypeError):
+            m.swap_rows("x", later)
 
 
 def test_wrong_call_on_a_borrowed_object_is_the_binding_error():

@@ -1,7 +1,5 @@
 """Building a Matrix from Python values: accepted forms, refusals, hints."""
 
-import array
-
 import pytest
 
 from quorvel import Matrix
@@ -53,16 +51,6 @@ class BytesRow(bytes):
         return iter([4, 5, 6])
 
 
-class SmallInt(int):
-    def __index__(self):
-        raise AssertionError("an int subclass is read as an int")
-
-
-class Outer:
-    class Inner:
-        pass
-
-
 @pytest.mark.parametrize(
     "elements, rows",
     [
@@ -70,16 +58,10 @@ class Outer:
         ([[]], [[]]),
         (((1, 0), (0, 1)), [[1, 0], [0, 1]]),
         ([(1, 0), bytes([0, 1])], [[1, 0], [0, 1]]),
-        ([bytearray(b"\x01\x00\x05")], [[1, 0, 5]]),
-        ([range(2)], [[0, 1]]),
-        (range(0), []),
         (b"", []),
-        ([memoryview(b"\x03\x00")], [[3, 0]]),
-        ([array.array("B", [1, 2])], [[1, 2]]),
         ([[1, 0, 1], [1]], [[1, 0, 1], [1]]),
         ([[255, 2]], [[255, 2]]),
-        ([[True, False]], [[1, 0]]),
-        ([[Index(7), SmallInt(3)]], [[7, 3]]),
+        ([[Index(7)]], [[7]]),
         (IteratesDifferently([[1]]), [[7], [8, 9]]),
         ([BytesRow(b"\x01")], [[4, 5, 6]]),
         (Rows([Rows([1, 1]), (0,)]), [[1, 1], [0]]),
@@ -104,13 +86,11 @@ def test_accepted_forms(elements, rows):
         ([type("Text", (str,), {})("")], STR_REFUSED),
         ([1, 0], not_a_sequence("int")),
         ({}, not_a_sequence("dict")),
-        ([{0: 1}], not_a_sequence("dict")),
-        ([{1}], not_a_sequence("set")),
         (iter([[1]]), not_a_sequence("list_iterator")),
-        ([iter([1])], not_a_sequence("list_iterator")),
         ((row for row in [[1]]), not_a_sequence("generator")),
         (None, not_a_sequence("NoneType")),
-        ([Outer.Inner()], not_a_sequence("Outer.Inner")),
+        # Rows read from a sequence that is not a list.
+        (Rows([[1], "01"]), STR_REFUSED),
         (Matrix([[1]]), not_a_sequence("Matrix")),
         ([[1.0]], "argument 'elements': 'float' object cannot be interpreted as an integer"),
         ([["1"]], "argument 'elements': 'str' object cannot be interpreted as an integer"),
@@ -149,12 +129,6 @@ def _qualname_raising(exc):
     return Meta("Hidden", (), {})()
 
 
-def test_unreadable_type_name_is_replaced():
-    with pytest.raises(TypeError) as caught:
-        Matrix([_qualname_raising(LookupError("no name"))])
-    assert str(caught.value) == not_a_sequence("<failed to extract type name>")
-
-
 @pytest.mark.parametrize("exc", [KeyboardInterrupt("stop"), SystemExit(3)])
 def test_type_name_lookup_does_not_swallow_interrupts(exc):
     with pytest.raises(type(exc)) as caught:
@@ -171,36 +145,38 @@ class TestLengthHint:
             (0, None),
             (1, None),
             (100, None),
+            (2**31, None),
             (2**62, None),
             (2**63, None),  # __len__ result does not fit: OverflowError, cleared
+            (2**100, None),
             (-1, None),  # ValueError from the interpreter, cleared
             (0, ValueError("no length")),
             (0, RuntimeError("no length")),
             (0, TypeError("no length")),
+            (0, MemoryError()),
         ],
     )
     def test_hint_changes_nothing(self, length, error):
         outer = Rows([Rows([1, 0, 1], length, error), [1]], length, error)
         assert Matrix(outer).to_list() == [[1, 0, 1], [1]]
-        m = Matrix([[0]])
+        m = Matrix([[0], [1]])
         m.append_row(Rows([1, 1], length, error))
-        assert m.to_list() == [[0], [1, 1]]
+        m.append_column(Rows([1, 0, 1], length, error))
+        assert m.to_list() == [[0, 1], [1, 0], [1, 1, 1]]
 
-    @pytest.mark.parametrize("exc", [KeyboardInterrupt("ctrl-c"), SystemExit(2)])
-    @pytest.mark.parametrize("level", ["outer", "row"])
-    def test_interrupt_from_len_reaches_the_caller(self, exc, level):
-        rows = Rows([[1]], length_error=exc)
-        if level == "row":
-            rows = [rows]
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt("ctrl-c"), SystemExit(2), GeneratorExit()])
+    @pytest.mark.parametrize("call", [
+        pytest.param(lambda m, rows: Matrix(rows), id="outer"),
+        pytest.param(lambda m, rows: Matrix([rows]), id="row"),
+        pytest.param(lambda m, rows: m.append_row(rows), id="append_row"),
+        pytest.param(lambda m, rows: m.append_column(rows), id="append_column"),
+    ])
+    def test_interrupt_from_len_reaches_the_caller(self, exc, call):
+        m = Matrix([[1, 0]])
         with pytest.raises(type(exc)) as caught:
-            Matrix(rows)
+            call(m, Rows([1], length_error=exc))
         assert caught.value is exc
         assert caught.value.__context__ is None
-
-    def test_interrupt_from_len_of_v_leaves_matrix_unchanged(self):
-        m = Matrix([[1, 0]])
-        with pytest.raises(KeyboardInterrupt):
-            m.append_row(Rows([1], length_error=KeyboardInterrupt()))
         assert m.to_list() == [[1, 0]]
 
     def test_huge_hint_is_not_reserved(self):
@@ -257,18 +233,6 @@ class TestIteration:
                     Matrix([Broken(exc, None if after is None else [1, 0])])
                 assert caught.value is exc
 
-    def test_iter_returning_a_non_iterator_is_a_prefixed_type_error(self):
-        class Odd:
-            def __getitem__(self, index):
-                return 0
-
-            def __iter__(self):
-                return 5
-
-        with pytest.raises(TypeError) as caught:
-            Matrix([Odd()])
-        assert str(caught.value) == "argument 'elements': iter() returned non-iterator of type 'int'"
-
     def test_sequence_without_iter_is_read_through_its_iterator(self):
         class Indexed:
             def __getitem__(self, index):
@@ -283,10 +247,6 @@ class TestIteration:
         outer.extend([[Index(1, action=outer.clear), 0], [1, 1]])
         assert Matrix(outer).to_list() == [[1, 0]]
 
-        row = [0, 1, 1]
-        row[0] = Index(1, action=lambda: row.clear())
-        assert Matrix([row]).to_list() == [[1]]
-
         grows = [[0]]
         grows[0][0] = Index(0, action=lambda: grows.append([1]) if len(grows) < 3 else None)
         assert Matrix(grows).to_list() == [[0], [1]]
@@ -294,16 +254,6 @@ class TestIteration:
         # The row being read is dropped from the outer list: it must stay alive.
         holder = [[Index(1, action=lambda: holder.__setitem__(0, None)), 1, 0, 1] * 50]
         assert Matrix(holder).to_list() == [[1, 1, 0, 1] * 50]
-
-    def test_failure_keeps_nothing_of_a_partly_read_v(self):
-        m = Matrix([[1], [0]])
-        for v in ([1, 0, 256], [0, "1"], Rows([1, 1, 1.5]), (0, 1, -1)):
-            with pytest.raises((TypeError, OverflowError)):
-                m.append_row(v)
-            with pytest.raises((TypeError, OverflowError)):
-                m.append_column(v)
-            assert m.to_list() == [[1], [0]]
-
 
 def test_str_and_sequence_checks_come_before_any_python_code():
     class NoSequence:
