@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <numeric>
 #include <utility>
@@ -40,8 +41,10 @@ bool in_order(Index above, Index below) {
 // zero words 8 at a time in two registers.
 __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index* lead) {
     const Index stride = w.stride();
+    const __m256i zero = _mm256_setzero_si256();
     for (Index r = 0; r < w.nrows(); ++r) {
         const Word* row = w.row(r);
+        Index found = k_no_lead;
         Index k = 0;
         for (; k + 8 <= stride; k += 8) {
             __m256i a;
@@ -49,10 +52,17 @@ __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index*
             std::memcpy(&a, row + k, sizeof a);
             std::memcpy(&b, row + k + 4, sizeof b);
             const __m256i x = _mm256_or_si256(a, b);
-            if (_mm256_testz_si256(x, x) == 0)
+            if (_mm256_testz_si256(x, x) == 0) {
+                // The first non-zero word of the eight, without a branch.
+                const int zero_words =
+                    _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero))) |
+                    _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero))) << 4;
+                const Index word = k + static_cast<Index>(std::countr_one(static_cast<unsigned>(zero_words)));
+                found = word * k_word_bits + lowest_bit(row[word]);
                 break;
+            }
         }
-        lead[r] = leading(row, stride, k);
+        lead[r] = k + 8 <= stride ? found : leading(row, stride, k);
     }
 }
 
@@ -70,8 +80,7 @@ template <bool Dep>
 class LastRowReduction {
 public:
     explicit LastRowReduction(PackedRows& w)
-        : w_(w), n_(w.nrows()), last_(n_ - 1), stride_(w.stride()), log_(n_),
-          direct_(stride_ <= k_direct_stride) {}
+        : w_(w), n_(w.nrows()), last_(n_ - 1), stride_(w.stride()), log_(n_) {}
 
     RowLog run() {
         // The last-row index n - 1, wrapped as an unsigned index, fails the check.
@@ -85,12 +94,10 @@ public:
             lead_ = heap_.data();
         }
         find_leads(w_, lead_);
-        if (!direct_) {
-            order_.resize(n_);
-            std::iota(order_.begin(), order_.end(), Index{0});
-        }
-        for (Index p = 1; p < last_ && ordered_; ++p)
-            ordered_ = in_order(lead_[p - 1], lead_[p]);
+        bool ordered = true;
+        for (Index p = 1; p < last_; ++p)
+            ordered &= in_order(lead_[p - 1], lead_[p]);
+        ordered_ = ordered;
         while (with_lead_ < last_ && lead_[with_lead_] != k_no_lead)
             ++with_lead_;
 
@@ -120,10 +127,6 @@ public:
 
 private:
     static constexpr Index k_none = k_no_lead;
-    // Rows of at most this many words are exchanged in place at once;
-    // longer rows through a permutation applied at the end, which moves
-    // every row once however often it was exchanged.
-    static constexpr Index k_direct_stride = 2;
     // Matrices of at most this many rows keep their positions on the stack.
     static constexpr Index k_local_rows = 64;
 
@@ -144,13 +147,23 @@ private:
         log_.push(target, source);
     }
 
+    // The first exchanges swap the words of the two rows.  Once they have
+    // moved more words than there are rows, the rest go into a permutation
+    // that is applied at the end and moves every row at most once, however
+    // often it was exchanged.
     void exchange(Index a, Index b) {
-        if (direct_)
+        if (direct_) {
             std::swap_ranges(w_.row(a), w_.row(a) + stride_, w_.row(b));
-        else
+            swapped_words_ += 2 * stride_;
+            if (swapped_words_ > n_) {
+                direct_ = false;
+                order_.resize(n_);
+                std::iota(order_.begin(), order_.end(), Index{0});
+            }
+        } else {
             std::swap(order_[a], order_[b]);
+        }
         std::swap(lead_[a], lead_[b]);
-        exchanged_ = true;
     }
 
     // The scan of rows 0 .. n-2 in increasing order for the last row's
@@ -250,7 +263,7 @@ private:
     }
 
     RowLog finish() {
-        if (exchanged_ && !direct_)
+        if (!direct_)
             w_.permute(order_);
         return std::move(log_);
     }
@@ -260,15 +273,15 @@ private:
     const Index last_;
     const Index stride_;
     RowLog log_;
-    const bool direct_;
+    bool direct_ = true;
+    Index swapped_words_ = 0;
     std::array<Index, k_local_rows> local_;
     std::vector<Index> heap_;
     Index* lead_ = local_.data();  // leading position of the row at each position
-    std::vector<Index> order_;     // unless direct_: the stored row at each position
+    std::vector<Index> order_;     // unless direct_: the row at each position
     bool ordered_ = true;
     Index with_lead_ = 0;  // while ordered: rows 0 .. with_lead_-1 have a 1
     Index hint_ = 0;       // while ordered: rows 0 .. hint_-1 lie left of the last row
-    bool exchanged_ = false;
 };
 
 }  // namespace

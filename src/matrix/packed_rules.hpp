@@ -29,6 +29,9 @@ inline constexpr Index k_no_lead = std::numeric_limits<Index>::max();
 /// k_no_lead for a zero row.  The search starts at word `from`: the words
 /// before it must be known to be zero.
 [[nodiscard]] inline Index leading(const Word* row, Index stride, Index from = 0) {
+    // After an addition the new leading position is mostly in the same word.
+    if (from < stride && row[from] != 0)
+        return from * k_word_bits + lowest_bit(row[from]);
     Index k = from;
     // Zero prefixes are long in echelon forms: test eight words at a time.
     while (k + 8 <= stride && (row[k] | row[k + 1] | row[k + 2] | row[k + 3] | row[k + 4] |
