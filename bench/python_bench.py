@@ -7,7 +7,7 @@ example m.copy() plus list(zip(t, s)) for an echelon form and its log.
 
     PYTHONPATH=build/default/python python3.10 bench/python_bench.py [--quick]
 
---quick runs small sizes once or twice, to show that the script still works;
+--quick runs the small shapes twice, to show that the script still works;
 its ratios mean little.  Timings never make the script fail.
 """
 
@@ -24,6 +24,9 @@ import quorvel
 
 TO_BITS = bytes.maketrans(b"01", b"\x00\x01")
 
+# Rows x columns of the matrices that every method is timed at.
+SHAPES = [(4, 8), (8, 16), (16, 32), (64, 128), (256, 512), (1024, 1024), (2048, 2048)]
+
 
 def random_byte_rows(n, m, seed):
     """n rows of m random 0/1 entries, as bytes."""
@@ -31,22 +34,28 @@ def random_byte_rows(n, m, seed):
     return [format(rng.getrandbits(m), f"0{m}b").encode().translate(TO_BITS) for _ in range(n)]
 
 
-def timed(function):
-    """Wall time of function(), its result freed outside the timing."""
+def timed(function, number):
+    """Wall time of one call of function(), averaged over `number` calls,
+    the results freed outside the timing."""
+    results = [None] * number
     start = time.perf_counter()
-    result = function()
+    for k in range(number):
+        results[k] = function()
     elapsed = time.perf_counter() - start
-    del result
-    return elapsed
+    del results
+    return elapsed / number
 
 
 def median_times(method, floor, repeat):
     """Medians of method() and floor(), run in turn so that both meet the
-    same state of the allocator and the collector."""
+    same state of the allocator and the collector.  Calls too short to time
+    alone are repeated until one timing takes about 2 ms."""
+    once = max(min(timed(method, 1) for _ in range(3)), min(timed(floor, 1) for _ in range(3)), 1e-7)
+    number = max(1, min(20000, int(2e-3 / once)))
     method_times, floor_times = [], []
     for _ in range(repeat):
-        method_times.append(timed(method))
-        floor_times.append(timed(floor))
+        method_times.append(timed(method, number))
+        floor_times.append(timed(floor, number))
     return statistics.median(method_times), statistics.median(floor_times)
 
 
@@ -58,63 +67,99 @@ class Report:
         ratio = method / floor
         self.rows.append((what, method, floor_name, floor, ratio, target))
         met = "met" if ratio <= target else "NOT met"
-        print(f"{what}: {method * 1e3:.2f} ms; floor {floor_name}: {floor * 1e3:.2f} ms; "
+        print(f"{what}: {method * 1e3:.4f} ms; floor {floor_name}: {floor * 1e3:.4f} ms; "
               f"ratio {ratio:.2f} (target <= {target}: {met})", flush=True)
 
     def table(self):
         lines = ["| what | method | floor | ratio | target |", "|---|---|---|---|---|"]
         for what, method, floor_name, floor, ratio, target in self.rows:
             met = "met" if ratio <= target else "not met"
-            unit = (lambda v: f"{v / 2**20:.0f} MiB") if what.startswith("peak") else (
-                lambda v: f"{v * 1e3:.2f} ms")
+            unit = (lambda v: f"{v / 2**20:.1f} MiB") if what.startswith(("peak", "resident")) \
+                else (lambda v: f"{v * 1e3:.4f} ms")
             lines.append(f"| {what} | {unit(method)} | {floor_name}: {unit(floor)} "
                          f"| {ratio:.2f} | <= {target} ({met}) |")
         return "\n".join(lines)
 
 
-def bench_echelon_form(report, n, repeat):
-    m = quorvel.Matrix(random_byte_rows(n, n, 1))
-    _, log = m.echelon_form()
+def bench_echelon_form(report, n, m, repeat):
+    matrix = quorvel.Matrix(random_byte_rows(n, m, 1))
+    _, log = matrix.echelon_form()
     t = [a for a, _ in log]
     s = [b for _, b in log]
     del log
-    method, floor = median_times(m.echelon_form, lambda: (m.copy(), list(zip(t, s))), repeat)
-    report.add(f"m.echelon_form(), n = {n} ({len(t)} pairs)", method,
-               "m.copy() + list(zip(t, s))", floor, 1.5)
+    method, floor = median_times(matrix.echelon_form,
+                                 lambda: (matrix.copy(), list(zip(t, s))), repeat)
+    report.add(f"echelon_form(), {n} x {m} ({len(t)} pairs)", method,
+               "copy() + list(zip(t, s))", floor, 1.5)
 
 
-def bench_construct(report, n, repeat):
-    rows = [list(b) for b in random_byte_rows(n, n, 2)]
+def bench_construct(report, n, m, repeat):
+    rows = [list(b) for b in random_byte_rows(n, m, 2)]
     method, floor = median_times(lambda: quorvel.Matrix(rows), lambda: [bytes(r) for r in rows],
                                  repeat)
-    report.add(f"Matrix(rows) from lists of ints, n = {n}", method, "[bytes(r) for r in rows]",
+    report.add(f"Matrix(rows) from lists of ints, {n} x {m}", method, "[bytes(r) for r in rows]",
                floor, 1.2)
 
 
-def bench_to_list(report, n, repeat):
-    byte_rows = random_byte_rows(n, n, 3)
-    m = quorvel.Matrix(byte_rows)
-    method, floor = median_times(m.to_list, lambda: [list(b) for b in byte_rows], repeat)
-    report.add(f"m.to_list(), n = {n}", method, "[list(b) for b in byte_rows]", floor, 1.2)
+def bench_to_list(report, n, m, repeat):
+    byte_rows = random_byte_rows(n, m, 3)
+    matrix = quorvel.Matrix(byte_rows)
+    method, floor = median_times(matrix.to_list, lambda: [list(b) for b in byte_rows], repeat)
+    report.add(f"to_list(), {n} x {m}", method, "[list(b) for b in byte_rows]", floor, 1.2)
 
 
-def bench_last_row_dep(report, n, repeat):
-    above, _ = quorvel.Matrix(random_byte_rows(n - 1, n, 4)).echelon_form()
+def bench_last_row_dep(report, n, m, repeat):
+    above, _ = quorvel.Matrix(random_byte_rows(n - 1, m, 4)).echelon_form()
     rows = above.to_list()
-    rows.append(list(random_byte_rows(1, n, 5)[0]))
-    m = quorvel.Matrix(rows)
+    rows.append(list(random_byte_rows(1, m, 5)[0]))
+    matrix = quorvel.Matrix(rows)
     del rows
-    method, floor = median_times(m.echelon_form_last_row_dep, m.copy, repeat)
-    report.add(f"echelon_form_last_row_dep(), n = {n}", method, "m.copy()", floor, 1.5)
+    method, floor = median_times(matrix.echelon_form_last_row_dep, matrix.copy, repeat)
+    report.add(f"echelon_form_last_row_dep(), {n} x {m}", method, "copy()", floor, 1.5)
 
 
-def bench_kernel(report, n, width, repeat):
-    reduced, _ = quorvel.Matrix(random_byte_rows(n, width, 6)).echelon_form()
-    size = len(reduced.kernel())
-    same_size = quorvel.Matrix(random_byte_rows(size, width, 7))
-    method, floor = median_times(reduced.kernel, same_size.to_list, repeat)
-    report.add(f"kernel() of the echelon form of {n} x {width} ({size} vectors)", method,
-               f"to_list() of {size} x {width}", floor, 2)
+def bench_kernel(report, n, m, repeat):
+    reduced, _ = quorvel.Matrix(random_byte_rows(n, m, 6)).echelon_form()
+    output = quorvel.Matrix(reduced.kernel())
+    method, floor = median_times(reduced.kernel, lambda: (reduced.copy(), output.to_list()),
+                                 repeat)
+    report.add(f"kernel() of the echelon form of {n} x {m} ({output.nrows()} vectors)", method,
+               "copy() + to_list() of its output", floor, 2)
+
+
+def bench_copy(report, n, repeat):
+    matrix = quorvel.Matrix(random_byte_rows(n, n, 9))
+    buf = bytes(n * n // 8)
+    method, floor = median_times(matrix.copy, lambda: bytearray(buf), repeat)
+    report.add(f"copy(), {n} x {n}", method, f"bytearray(buf) of {n * n // 8} bytes", floor, 2)
+
+
+def resident_child(n):
+    """In a fresh interpreter: the resident memory that holding an n x n 0/1
+    Matrix adds."""
+    rows = random_byte_rows(n, n, 10)
+    gc.collect()
+    page = os.sysconf("SC_PAGE_SIZE")
+    with open("/proc/self/statm") as f:
+        before = int(f.read().split()[1]) * page
+    matrix = quorvel.Matrix(rows)
+    with open("/proc/self/statm") as f:
+        after = int(f.read().split()[1]) * page
+    assert matrix.nrows() == n
+    print(after - before)
+
+
+def bench_resident(report, n):
+    out = subprocess.run([sys.executable, __file__, "--resident-child", str(n)], check=True,
+                         capture_output=True, text=True).stdout.split()
+    held = int(out[0])
+    bits = n * n // 8
+    ratio = held / bits
+    print(f"resident memory of a held {n} x {n} 0/1 Matrix: {held / 2**20:.2f} MiB, "
+          f"n^2/8 = {bits / 2**20:.2f} MiB; ratio {ratio:.2f} "
+          f"(target <= 1.1: {'met' if ratio <= 1.1 else 'NOT met'})", flush=True)
+    report.rows.append((f"resident memory of a held {n} x {n} 0/1 Matrix", held, "n²/8 bytes",
+                        bits, ratio, 1.1))
 
 
 def memory_child(n):
@@ -141,9 +186,10 @@ def memory_child(n):
     result = m.echelon_form()
     grown = peak() - before
 
-    # Sizes: a Matrix is its object plus one byte per entry and a vector per row.
+    # Sizes: a 0/1 Matrix is its object plus one bit per entry, rows padded
+    # to whole 64-bit words.
     def matrix_size(x):
-        return sys.getsizeof(x) + x.nrows() * (x.ncols() + 24)
+        return sys.getsizeof(x) + x.nrows() * ((x.ncols() + 63) // 64) * 8
 
     reduced, log = result
     ints = {id(v): v for pair in log for v in pair}
@@ -170,22 +216,28 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, to check the script")
     parser.add_argument("--repeat", type=int, default=None, help="repetitions per measurement")
     parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
+    parser.add_argument("--resident-child", type=int, default=None, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.memory_child is not None:
         memory_child(args.memory_child)
         return
+    if args.resident_child is not None:
+        resident_child(args.resident_child)
+        return
 
-    scale = 8 if args.quick else 1
+    shapes = SHAPES[:4] if args.quick else SHAPES
     repeat = args.repeat or (2 if args.quick else 7)
     print(f"CPython {sys.version.split()[0]}, medians of {repeat} runs", flush=True)
     report = Report()
-    bench_echelon_form(report, 2048 // scale, repeat)
-    bench_construct(report, 4096 // scale, repeat)
-    bench_to_list(report, 4096 // scale, repeat)
-    bench_last_row_dep(report, 2048 // scale, repeat)
-    bench_kernel(report, 1024 // scale, 2048 // scale, repeat)
+    for bench in (bench_echelon_form, bench_kernel, bench_to_list, bench_construct,
+                  bench_last_row_dep):
+        for n, m in shapes:
+            bench(report, n, m, repeat)
+    big = 512 if args.quick else 4096
+    bench_copy(report, big, repeat)
     if sys.platform.startswith("linux"):
-        bench_memory(report, 4096 // scale)
+        bench_resident(report, big)
+        bench_memory(report, big)
     print()
     print(report.table())
 

@@ -77,12 +77,25 @@ void read_items(PyObject* sequence, Reserve&& reserve, Add&& add) {
         throw_pending();
 }
 
+// The interpreter's cached int `value` (0 to 256), borrowed: the cache holds
+// it for the life of the interpreter.
+PyObject* small_int(long value) {
+    const Ref integer = made(PyLong_FromLong(value));
+    return integer.get();
+}
+
 // The entries of a sequence, read one by one into `scratch`.
 std::span<const Byte> read_entries(PyObject* sequence, Row& scratch) {
+    // The interpreter's one int 0 and one int 1 are what nearly every 0/1
+    // entry is: they are known by address, and only other ints are read.
+    PyObject* const zero = small_int(0);
+    PyObject* const one = small_int(1);
     scratch.clear();
     read_items<true>(
         sequence, [&](Py_ssize_t hint) { scratch.reserve(static_cast<std::size_t>(hint)); },
-        [&](PyObject* item) { scratch.push_back(extract_byte(item)); });
+        [&](PyObject* item) {
+            scratch.push_back(item == zero ? Byte{0} : item == one ? Byte{1} : extract_byte(item));
+        });
     return scratch;
 }
 
