@@ -292,9 +292,12 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
         for (Word x = p.clears[t]; x != 0; x &= x - 1)
             earlier[lowest_bit(x)] |= Word{1} << t;
 
-    std::array<Word, 2 * k_max_pivots> word{};
-    std::array<unsigned, 2 * k_max_pivots> since{};  // step from which the holder holds it
-    std::array<bool, 2 * k_max_pivots> done{};
+    std::array<Word, 2 * k_max_pivots> word;
+    std::array<unsigned, 2 * k_max_pivots> since;  // step from which the holder holds it
+    std::array<bool, 2 * k_max_pivots> done;
+    std::fill_n(word.begin(), m, Word{0});
+    std::fill_n(since.begin(), m, 0U);
+    std::fill_n(done.begin(), m, false);
     for (unsigned t = 0; t < found; ++t) {
         const unsigned a = slot(first + t);
         const unsigned b = slot(p.exchange_with[t]);
@@ -329,6 +332,19 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
         if (any == 0) {
             for (unsigned t = 0; t < found; ++t)
                 bits_[t * chunks_ + c] = 0;
+            continue;
+        }
+        if (rows * found <= 256) {
+            // Few bits: set them one by one rather than transpose 64 x 64.
+            Word* out = bits_.data() + c;
+            for (unsigned t = 0; t < found; ++t)
+                out[t * chunks_] = 0;
+            for (Index k = 0; k < rows; ++k)
+                for (Word x = square[k]; x != 0; x &= x - 1) {
+                    const unsigned t = lowest_bit(x);
+                    out[t * chunks_] |= Word{1} << k;
+                    ++count[t];
+                }
             continue;
         }
         std::fill(square.begin() + static_cast<std::ptrdiff_t>(rows), square.end(), Word{0});

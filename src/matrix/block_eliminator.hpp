@@ -51,17 +51,18 @@ inline constexpr unsigned k_max_pivots = 64;
 using Words = std::vector<Word, UninitialisedAllocator<Word>>;
 
 /// The pivots that one block finds, pivot t in the order of the row-by-row
-/// algorithm.  Columns are counted within the block's word.
+/// algorithm.  Columns are counted within the block's word.  Only the
+/// entries of pivots 0 .. found-1 (and `at` of their columns) are set.
 struct Pivots {
     unsigned found = 0;
-    Word columns = 0;                               // bit c: column c holds a pivot
-    std::array<unsigned, k_max_pivots> column{};    // pivot t's column
-    std::array<std::uint8_t, k_max_pivots> at{};    // at[column[t]] == t
-    std::array<Index, k_max_pivots> exchange_with{};  // position exchanged into position first + t
-    std::array<Index, k_max_pivots> row{};          // the packed row that becomes pivot t
-    std::array<Word, k_max_pivots> strip{};         // its strip when it becomes pivot t
-    std::array<Word, k_max_pivots> before{};        // the pivots that cleared it before that
-    std::array<Word, k_max_pivots> clears{};        // the earlier pivot rows that pivot t clears
+    Word columns = 0;                                // bit c: column c holds a pivot
+    std::array<unsigned, k_max_pivots> column;       // pivot t's column
+    std::array<std::uint8_t, k_max_pivots> at;       // at[column[t]] == t
+    std::array<Index, k_max_pivots> exchange_with;   // position exchanged into position first + t
+    std::array<Index, k_max_pivots> row;             // the packed row that becomes pivot t
+    std::array<Word, k_max_pivots> strip;            // its strip when it becomes pivot t
+    std::array<Word, k_max_pivots> before;           // the pivots that cleared it before that
+    std::array<Word, k_max_pivots> clears;           // the earlier pivot rows that pivot t clears
 
     /// unit[t]: the pivots that clear a row (other than a pivot row) whose
     /// strip at the block's start holds a single 1, in column column[t].
