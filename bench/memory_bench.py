@@ -29,6 +29,7 @@ import sys
 import time
 
 import quorvel
+from python_bench import peak, resident
 
 SLACK = 4 * 2**20
 WIDE = [(1, 2_000_000), (2, 2_000_000), (10, 1_000_000)]
@@ -44,19 +45,6 @@ def byte_rows(n, m, kind, seed):
         return [b"\x01" + bytes(m - 1)] + [bytes(m) for _ in range(n - 1)]
     rng = random.Random(seed + 7919 * n + m)
     return [format(rng.getrandbits(m), f"0{m}b").encode().translate(TO_BITS) for _ in range(n)]
-
-
-def resident():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def peak():
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith("VmHWM:"):
-                return int(line.split()[1]) * 1024
-    raise RuntimeError("no VmHWM")
 
 
 def child(method, n, m, kind):

@@ -34,6 +34,21 @@ def random_byte_rows(n, m, seed):
     return [format(rng.getrandbits(m), f"0{m}b").encode().translate(TO_BITS) for _ in range(n)]
 
 
+def resident():
+    """Resident size of this process, in bytes."""
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def peak():
+    """Peak resident size of this process since the last reset, in bytes."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no VmHWM")
+
+
 def timed(function, number):
     """Wall time of one call of function(), averaged over `number` calls,
     the results freed outside the timing."""
@@ -139,12 +154,9 @@ def resident_child(n):
     Matrix adds."""
     rows = random_byte_rows(n, n, 10)
     gc.collect()
-    page = os.sysconf("SC_PAGE_SIZE")
-    with open("/proc/self/statm") as f:
-        before = int(f.read().split()[1]) * page
+    before = resident()
     matrix = quorvel.Matrix(rows)
-    with open("/proc/self/statm") as f:
-        after = int(f.read().split()[1]) * page
+    after = resident()
     assert matrix.nrows() == n
     print(after - before)
 
@@ -167,20 +179,7 @@ def memory_child(n):
     size of its input and output objects."""
     m = quorvel.Matrix(random_byte_rows(n, n, 8))
     gc.collect()
-    page = os.sysconf("SC_PAGE_SIZE")
-
-    def rss():
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * page
-
-    def peak():
-        with open("/proc/self/status") as f:
-            for line in f:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1]) * 1024
-        raise RuntimeError("no VmHWM")
-
-    before = rss()
+    before = resident()
     with open("/proc/self/clear_refs", "w") as f:
         f.write("5")  # the peak restarts from the current size
     result = m.echelon_form()
