@@ -129,7 +129,7 @@ void Matrix::swap_rows(Index row1, Index row2) {
         return;
     }
     if (row1 != row2)
-        std::swap_ranges(bits_.row(row1), bits_.row(row1) + bits_.stride(), bits_.row(row2));
+        packed::swap_words(bits_.row(row1), bits_.row(row2), bits_.stride());
 }
 
 bool Matrix::is_zero_row(Index row) const {

@@ -153,7 +153,7 @@ private:
     // often it was exchanged.
     void exchange(Index a, Index b) {
         if (direct_) {
-            std::swap_ranges(w_.row(a), w_.row(a) + stride_, w_.row(b));
+            swap_words(w_.row(a), w_.row(b), stride_);
             swapped_words_ += 2 * stride_;
             if (swapped_words_ > n_) {
                 direct_ = false;

@@ -22,6 +22,9 @@ void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, 
 void xor_sum_into(std::uint64_t* dst, const std::uint64_t* const* src, unsigned count,
                   std::size_t len);
 
+/// Exchanges a[k] and b[k] for k < len; the two ranges do not overlap.
+void swap_words(std::uint64_t* a, std::uint64_t* b, std::size_t len);
+
 /// dst[k] ^= src[k] for k < len, on bytes.
 void xor_bytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t len);
 
