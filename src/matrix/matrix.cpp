@@ -142,9 +142,14 @@ bool Matrix::is_zero_row(Index row) const {
 
 void Matrix::append_row(std::span<const Byte> v) {
     if (packed_) {
-        if (bits_.nrows() == 0 && all_binary(v))
-            bits_.set_width(v.size());
-        if (v.size() == bits_.ncols()) {
+        if (bits_.nrows() == 0) {
+            // The first row sets the width.
+            packed::PackedRows first(1, v.size());
+            if (packed::pack_row(v.data(), v.size(), first.row(0))) {
+                bits_ = std::move(first);
+                return;
+            }
+        } else if (v.size() == bits_.ncols()) {
             // Packed into the new row in place; the row is dropped again if
             // it turns out not to be 0/1.
             packed::Word* row = bits_.push_row();

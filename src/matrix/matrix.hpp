@@ -10,7 +10,7 @@
 // one a matrix has:
 //   - packed: every row has ncols() entries and every entry is 0 or 1.  The
 //     rows are held as bits in one allocation (packed_rows.hpp).  A matrix
-//     without rows is packed, its width still open: the first row decides.
+//     without rows is packed, without columns: its first row sets the width.
 //   - bytes: one vector of bytes per row, for everything else.
 // A matrix stays packed for as long as its contents allow; an edit that would
 // break that first moves it to bytes, then runs on the bytes.  It does not go
@@ -45,7 +45,7 @@ public:
     /// Length of row 0, or 0 without rows.
     [[nodiscard]] Index ncols() const {
         if (packed_)
-            return bits_.nrows() == 0 ? 0 : bits_.ncols();
+            return bits_.ncols();
         return bytes_.empty() ? 0 : bytes_.front().size();
     }
 

@@ -96,7 +96,8 @@ void unpack_row(const Word* in, Index cols, Byte* out) {
 }
 
 PackedRows::PackedRows(Index nrows, Index ncols)
-    : nrows_(nrows), ncols_(ncols), stride_(words_for(ncols)), words_(nrows * stride_) {}
+    : nrows_(nrows), ncols_(nrows == 0 ? 0 : ncols), stride_(words_for(ncols_)),
+      words_(nrows * stride_) {}
 
 // The words are copied as one block; the vector's own copy would construct
 // them one by one.
@@ -186,9 +187,11 @@ PackedRows PackedRows::sub_rows(Index start, Index end) const {
     return out;
 }
 
-void PackedRows::set_width(Index ncols) {
-    ncols_ = ncols;
-    stride_ = words_for(ncols);
+void PackedRows::pop_row() {
+    --nrows_;
+    words_.resize(words_.size() - stride_);
+    if (nrows_ == 0)
+        ncols_ = stride_ = 0;
 }
 
 Word* PackedRows::push_row() {
@@ -220,11 +223,7 @@ void PackedRows::push_column(const Byte* v) {
 }
 
 bool operator==(const PackedRows& a, const PackedRows& b) {
-    if (a.nrows_ != b.nrows_)
-        return false;
-    if (a.nrows_ == 0)
-        return true;
-    return a.ncols_ == b.ncols_ &&
+    return a.nrows_ == b.nrows_ && a.ncols_ == b.ncols_ &&
            (a.words_.empty() ||
             std::memcmp(a.words_.data(), b.words_.data(), a.words_.size() * sizeof(Word)) == 0);
 }

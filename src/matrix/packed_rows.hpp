@@ -12,6 +12,9 @@
 // always 0.  Packing writes them as 0 and every operation only XORs or copies
 // whole rows of the same layout, which keeps them 0, so a row is zero exactly
 // when all its words are.
+// Invariant: a matrix without rows has no columns either, however it came to
+// be (an empty range of rows, the last row dropped), so that no reader can
+// find the width of the rows it once had.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +51,8 @@ class PackedRows {
 public:
     /// No rows, no columns.
     PackedRows() = default;
-    /// `nrows` rows of `ncols` entries whose words the caller writes.
+    /// `nrows` rows of `ncols` entries whose words the caller writes; no
+    /// columns when `nrows` is 0.
     PackedRows(Index nrows, Index ncols);
 
     PackedRows(const PackedRows& other);
@@ -88,15 +92,10 @@ public:
 
     /// Makes room for `rows` rows in all.
     void reserve_rows(Index rows) { words_.reserve(rows * stride_); }
-    /// Sets the width of a matrix without rows.
-    void set_width(Index ncols);
     /// Appends a row whose words the caller writes; returns it.
     [[nodiscard]] Word* push_row();
-    /// Drops the last row.
-    void pop_row() {
-        --nrows_;
-        words_.resize(words_.size() - stride_);
-    }
+    /// Drops the last row; the width goes with the last one.
+    void pop_row();
     /// Appends entry v[r] (0 or 1) to every row r.
     void push_column(const Byte* v);
 

@@ -235,18 +235,14 @@ private:
         return s;
     }
 
-    // Exchanges the last row with the row at position k and keeps track of
-    // whether rows 0 .. n-2 are still in echelon order: only position k
-    // changed among them, and it now holds a row with a 1.
+    // Exchanges the last row with the row at position k.  Rows 0 .. n-2 stay
+    // in echelon order, as far as any later scan can tell: a scan in order
+    // takes either the first row right of p, which p then replaces between
+    // a row left of p and one right of the old row, or a row without a 1,
+    // after which the last row holds no 1 and the scans are over.
     void exchange_with_last(Index k) {
         exchange(last_, k);
         log_.push_exchange(k, last_);
-        if (!ordered_)
-            return;
-        if (lead_[last_] == k_no_lead)
-            ++with_lead_;
-        ordered_ = (k == 0 || in_order(lead_[k - 1], lead_[k])) &&
-                   (k + 2 > last_ || in_order(lead_[k], lead_[k + 1]));
     }
 
     // One pass over neighbouring rows from the bottom up.  In a 0/1 row "zero
@@ -289,7 +285,7 @@ private:
     std::vector<Index> heap_;
     Index* lead_ = local_.data();  // leading position of the row at each position
     std::vector<Index> order_;     // unless direct_: the row at each position
-    bool ordered_ = true;
+    bool ordered_ = true;  // rows 0 .. n-2 are in echelon order
     Index with_lead_ = 0;  // while ordered: rows 0 .. with_lead_-1 have a 1
     Index hint_ = 0;       // while ordered: rows 0 .. hint_-1 lie left of the last row
 };

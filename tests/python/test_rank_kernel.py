@@ -34,3 +34,10 @@ def test_kernel_failures_on_ragged_rows(rows, message):
 def test_kernel_ignores_entries_past_row_0():
     assert Matrix([[1, 0], [0, 1, 1]]).kernel() == []
     assert Matrix([[1, 1], [0, 0, 1, 1]]).kernel() == [[1, 1]]
+
+
+@pytest.mark.parametrize("rows", [[[0, 1, 0]], [bytes(300)], [[1, 2]]])
+def test_matrices_without_rows_have_no_columns_whatever_they_came_from(rows):
+    empty = Matrix(rows).get_sub_matrix(1, 1)
+    for m in (empty, empty.copy(), empty.echelon_form()[0], empty.row_echelon_full_matrix()[0]):
+        assert (m.ncols(), m.kernel(), m.rank(), m.to_list()) == (0, [], 0, [])
