@@ -25,18 +25,24 @@ Matrix Matrix::from_byte_rows(std::vector<Row> rows) {
 std::vector<Row> Matrix::to_byte_rows() const {
     if (!packed_)
         return bytes_;
+    return unpacked_rows(0);
+}
+
+std::vector<Row> Matrix::unpacked_rows(Index room) const {
     std::vector<Row> rows;
     rows.reserve(bits_.nrows());
     for (Index r = 0; r < bits_.nrows(); ++r) {
-        Row out(bits_.ncols());
+        Row out;
+        out.reserve(bits_.ncols() + room);
+        out.resize(bits_.ncols());
         packed::unpack_row(bits_.row(r), bits_.ncols(), out.data());
         rows.push_back(std::move(out));
     }
     return rows;
 }
 
-void Matrix::move_to_bytes() {
-    std::vector<Row> rows = to_byte_rows();
+void Matrix::move_to_bytes(Index room) {
+    std::vector<Row> rows = unpacked_rows(room);
     bytes_ = std::move(rows);
     packed_ = false;
     bits_ = packed::PackedRows();
@@ -168,7 +174,16 @@ void Matrix::append_column(std::span<const Byte> v) {
             bits_.push_column(v.data());
             return;
         }
-        move_to_bytes();
+        move_to_bytes(1);
+    } else if (!packed_) {
+        // Room for the new entry in every row that gets one, before any is
+        // written: should memory run out, no row has changed.
+        const Index rows = std::min<Index>(nrows(), v.size());
+        for (Index i = 0; i < rows; ++i) {
+            Row& row = bytes_[i];
+            if (row.size() == row.capacity())
+                row.reserve(std::max<Index>(2 * row.size(), 8));
+        }
     }
     for (Index i = 0; i < nrows(); ++i) {
         check_index(i, v.size());

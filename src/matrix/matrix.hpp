@@ -85,7 +85,8 @@ public:
     void append_row(std::span<const Byte> v);
 
     /// Appends v[i] to the end of row i for every row; fails at the first row
-    /// that `v` has no entry for, keeping the entries already appended.
+    /// that `v` has no entry for, keeping the entries already appended.  If
+    /// memory runs out, throws with the matrix unchanged.
     void append_column(std::span<const Byte> v);
 
     /// Makes room for `rows` rows in all; only a hint.
@@ -107,9 +108,11 @@ private:
         check_index(i, nrows(), where);
     }
 
-    // Moves the rows to bytes.  If memory runs out, throws and the matrix is
-    // unchanged.
-    void move_to_bytes();
+    // Moves the rows to bytes, each with room for `room` more entries.  If
+    // memory runs out, throws and the matrix is unchanged.
+    void move_to_bytes(Index room = 0);
+    // The packed rows as bytes, each with room for `room` more entries.
+    [[nodiscard]] std::vector<Row> unpacked_rows(Index room) const;
 
     bool packed_ = true;
     packed::PackedRows bits_;  // when packed_
