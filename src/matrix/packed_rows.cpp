@@ -6,11 +6,12 @@
 #include <cstring>
 #include <utility>
 
-#ifdef __SSE2__
+#include "matrix.hpp"
+#include "simd.hpp"
+
+#if QUORVEL_X86_SIMD
 #include <emmintrin.h>
 #endif
-
-#include "matrix.hpp"
 
 namespace quorvel::packed {
 namespace {
@@ -38,7 +39,7 @@ constexpr std::array<Word, 256> k_spread = make_spread();
 bool pack_row(const Byte* bytes, Index cols, Word* out) {
     Word seen = 0;
     Index c = 0;
-#ifdef __SSE2__
+#if QUORVEL_X86_SIMD
     // 16 entries at a time: shifted into each byte's top bit, which
     // movemask gathers.
     __m128i seen_wide = _mm_setzero_si128();

@@ -15,7 +15,11 @@
 // stored row now at position p, and `lead_[p]` its leading position.
 #include "packed_rules.hpp"
 
+#include "simd.hpp"
+
+#if QUORVEL_X86_SIMD
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -38,7 +42,9 @@ bool in_order(Index above, Index below) {
 // The leading position of every row.  This pass reads the zero prefix of
 // every row, half the matrix for a square echelon form, and is the one part
 // of a reduction whose cost grows with the whole matrix: with AVX2 it skips
-// zero words 8 at a time in two registers.
+// zero words 8 at a time in two registers.  The portable variant, `leading`
+// row by row, skips them 8 at a time in general registers.
+#if QUORVEL_X86_SIMD
 __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index* lead) {
     const Index stride = w.stride();
     const __m256i zero = _mm256_setzero_si256();
@@ -66,12 +72,16 @@ __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index*
     }
 }
 
+#endif
+
 void find_leads(const PackedRows& w, Index* lead) {
+#if QUORVEL_X86_SIMD
     static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
     if (avx2) {
         find_leads_avx2(w, lead);
         return;
     }
+#endif
     for (Index r = 0; r < w.nrows(); ++r)
         lead[r] = leading(w.row(r), w.stride());
 }

@@ -3,10 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "simd.hpp"
+
 namespace quorvel::packed {
 namespace {
 
-// Four words as one value: one AVX2 register, or two SSE2 registers.
+// Four words as one value: one AVX2 register, or two SSE2 or NEON registers.
 using Quad = std::uint64_t __attribute__((vector_size(32)));
 
 __attribute__((always_inline)) inline void xor_quad(Quad& x, const std::uint64_t* p) {
@@ -44,7 +46,13 @@ __attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
 
 }  // namespace
 
+// On x86-64 each loop is compiled twice, for AVX2 and for the baseline, and
+// the loader picks one per processor; elsewhere once, for the target.
+#if QUORVEL_X86_SIMD
 #define QUORVEL_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUORVEL_CLONES
+#endif
 
 QUORVEL_CLONES
 void xor_into(std::uint64_t* dst, const std::uint64_t* src, std::size_t len) {

@@ -1,6 +1,6 @@
 // Operations on rows of 64-bit words, the inner loops of the packed
-// eliminations.  Each has a variant for AVX2 that is picked at load time on
-// processors that have it.
+// eliminations.  On x86-64 each has a variant for AVX2 that is picked at load
+// time on processors that have it (see simd.hpp).
 #pragma once
 
 #include <bit>
