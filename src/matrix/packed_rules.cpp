@@ -15,7 +15,11 @@
 // stored row now at position p, and `lead_[p]` its leading position.
 #include "packed_rules.hpp"
 
+#include "simd.hpp"
+
+#if QUORVEL_X86_SIMD
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -38,7 +42,9 @@ bool in_order(Index above, Index below) {
 // The leading position of every row.  This pass reads the zero prefix of
 // every row, half the matrix for a square echelon form, and is the one part
 // of a reduction whose cost grows with the whole matrix: with AVX2 it skips
-// zero words 8 at a time in two registers.
+// zero words 8 at a time in two registers.  The portable variant, `leading`
+// row by row, skips them 8 at a time in general registers.
+#if QUORVEL_X86_SIMD
 __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index* lead) {
     const Index stride = w.stride();
     const __m256i zero = _mm256_setzero_si256();
@@ -66,12 +72,16 @@ __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index*
     }
 }
 
+#endif
+
 void find_leads(const PackedRows& w, Index* lead) {
+#if QUORVEL_X86_SIMD
     static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
     if (avx2) {
         find_leads_avx2(w, lead);
         return;
     }
+#endif
     for (Index r = 0; r < w.nrows(); ++r)
         lead[r] = leading(w.row(r), w.stride());
 }
@@ -111,7 +121,7 @@ public:
             const auto [match, candidate] = ordered_ ? scan_ordered(p) : scan(p);
             if (match != k_none) {
                 add(last_, match, p);
-                lead_[last_] = leading(row(last_), stride_, p / k_word_bits);
+                lead_[last_] = leading(row(last_), stride_, word_of(p));
             } else if (candidate != k_none) {
                 exchange_with_last(candidate);
             } else if constexpr (Dep) {
@@ -142,7 +152,7 @@ private:
     // Row at position `source` into the row at position `target`, both with
     // their leading position at or after column `from`.
     void add(Index target, Index source, Index from) {
-        const Index word = from / k_word_bits;
+        const Index word = word_of(from);
         xor_into(row(target) + word, row(source) + word, stride_ - word);
         log_.push(target, source);
     }
@@ -153,7 +163,7 @@ private:
     // often it was exchanged.
     void exchange(Index a, Index b) {
         if (direct_) {
-            std::swap_ranges(w_.row(a), w_.row(a) + stride_, w_.row(b));
+            swap_words(w_.row(a), w_.row(b), stride_);
             swapped_words_ += 2 * stride_;
             if (swapped_words_ > n_) {
                 direct_ = false;
@@ -294,10 +304,8 @@ Index rank(const PackedRows& m) {
         const Index j = leading(m.row(r), stride);
         if (j == k_no_lead)
             continue;
-        const Word bit = Word{1} << (j % k_word_bits);
-        Word& word = seen[j / k_word_bits];
-        distinct += (word & bit) == 0 ? 1 : 0;
-        word |= bit;
+        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
+        set_bit(seen.data(), j);
     }
     return distinct;
 }
