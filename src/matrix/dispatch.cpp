@@ -3,9 +3,9 @@
 // On packed input the word-parallel paths give the same results, logs and
 // failures as the exact ones.  Results are packed whenever their contents
 // allow.
-#include "echelon.hpp"
-#include "packed.hpp"
-#include "packed_rules.hpp"
+#include "algorithms.hpp"
+#include "packed_algorithms.hpp"
+#include "last_row.hpp"
 
 namespace quorvel {
 namespace {

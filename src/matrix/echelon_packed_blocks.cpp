@@ -1,4 +1,4 @@
-#include "block_eliminator.hpp"
+#include "echelon_packed_blocks.hpp"
 
 #include <algorithm>
 #include <bit>

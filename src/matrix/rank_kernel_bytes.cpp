@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "echelon.hpp"
+#include "algorithms.hpp"
 
 namespace quorvel::exact {
 namespace {

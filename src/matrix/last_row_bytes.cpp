@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "echelon.hpp"
+#include "algorithms.hpp"
 
 namespace quorvel::exact {
 namespace {

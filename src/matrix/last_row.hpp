@@ -17,7 +17,7 @@
 
 #include <limits>
 
-#include "packed.hpp"
+#include "packed_algorithms.hpp"
 #include "word_ops.hpp"
 
 namespace quorvel::packed {

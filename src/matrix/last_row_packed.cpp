@@ -13,7 +13,7 @@
 //
 // Rows are named by their position in the reduction; `order_[p]` is the
 // stored row now at position p, and `lead_[p]` its leading position.
-#include "packed_rules.hpp"
+#include "last_row.hpp"
 
 #include "simd.hpp"
 

@@ -1,5 +1,5 @@
 // The eliminations on packed rows.
-#include "packed.hpp"
+#include "packed_algorithms.hpp"
 
 #include <algorithm>
 #include <array>

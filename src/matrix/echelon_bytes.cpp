@@ -1,5 +1,5 @@
 // Reduced row echelon forms, entry by entry.
-#include "echelon.hpp"
+#include "algorithms.hpp"
 
 namespace quorvel::exact {
 namespace {
