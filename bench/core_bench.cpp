@@ -13,7 +13,7 @@
 
 #include "matrix/algorithms.hpp"
 #include "matrix/packed_algorithms.hpp"
-#include "matrix/last_row.hpp"
+#include "matrix/packed_algorithms.hpp"
 
 #ifdef QUORVEL_HAVE_M4RI
 extern "C" {

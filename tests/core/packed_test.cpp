@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "matrix/algorithms.hpp"
-#include "matrix/last_row.hpp"
+#include "matrix/packed_algorithms.hpp"
 #include "test_support.hpp"
 
 namespace quorvel {
