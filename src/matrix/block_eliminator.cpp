@@ -11,9 +11,6 @@ namespace quorvel::packed {
 namespace block {
 namespace {
 
-// Bits 0 .. n-1, for n <= 64.
-constexpr Word low_bits(unsigned n) { return n >= 64 ? ~Word{0} : (Word{1} << n) - 1; }
-
 // dst ^= the rows of `sources`, eight at a time.
 void add_rows(Word* dst, const Word* const* sources, unsigned count, Index len) {
     for (unsigned k = 0; k < count; k += 8)
@@ -84,7 +81,7 @@ void PivotSearch::find(const PackedRows& w, std::vector<Index>& order, Index fir
     p.found = 0;
     p.columns = 0;
     const Index n = w.nrows();
-    const Index cols = std::min<Index>(64, w.ncols() - 64 * word);
+    const Index cols = std::min<Index>(k_word_bits, w.ncols() - word * k_word_bits);
     std::array<const Word*, k_max_pivots> sources;
     Index c = 0;
     while (c < cols && first + p.found < n) {
@@ -255,7 +252,7 @@ Word Tables::reduce(Word* row) const {
 // Log emission.
 // ---------------------------------------------------------------------------
 LogEmitter::LogEmitter(Index nrows, unsigned max_pivots)
-    : nrows_(nrows), chunks_((nrows + 63) / 64), bits_(max_pivots * chunks_) {}
+    : nrows_(nrows), chunks_(words_for(nrows)), bits_(max_pivots * chunks_) {}
 
 void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
     const unsigned found = p.found;
@@ -322,8 +319,8 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
     std::array<std::size_t, k_max_pivots> count{};
     std::array<Word, 64> square;
     for (Index c = 0; c < chunks_; ++c) {
-        const Index base = 64 * c;
-        const Index rows = std::min<Index>(64, nrows_ - base);
+        const Index base = c * k_word_bits;
+        const Index rows = std::min<Index>(k_word_bits, nrows_ - base);
         Word any = 0;
         for (Index k = 0; k < rows; ++k) {
             square[k] = masks[base + k];

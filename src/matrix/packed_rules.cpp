@@ -121,7 +121,7 @@ public:
             const auto [match, candidate] = ordered_ ? scan_ordered(p) : scan(p);
             if (match != k_none) {
                 add(last_, match, p);
-                lead_[last_] = leading(row(last_), stride_, p / k_word_bits);
+                lead_[last_] = leading(row(last_), stride_, word_of(p));
             } else if (candidate != k_none) {
                 exchange_with_last(candidate);
             } else if constexpr (Dep) {
@@ -152,7 +152,7 @@ private:
     // Row at position `source` into the row at position `target`, both with
     // their leading position at or after column `from`.
     void add(Index target, Index source, Index from) {
-        const Index word = from / k_word_bits;
+        const Index word = word_of(from);
         xor_into(row(target) + word, row(source) + word, stride_ - word);
         log_.push(target, source);
     }
@@ -304,10 +304,8 @@ Index rank(const PackedRows& m) {
         const Index j = leading(m.row(r), stride);
         if (j == k_no_lead)
             continue;
-        const Word bit = Word{1} << (j % k_word_bits);
-        Word& word = seen[j / k_word_bits];
-        distinct += (word & bit) == 0 ? 1 : 0;
-        word |= bit;
+        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
+        set_bit(seen.data(), j);
     }
     return distinct;
 }
