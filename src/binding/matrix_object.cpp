@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "../matrix/echelon.hpp"
+#include "../matrix/algorithms.hpp"
 #include "arguments.hpp"
 #include "convert.hpp"
 #include "errors.hpp"

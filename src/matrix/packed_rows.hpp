@@ -61,6 +61,24 @@ void each_set_bit(Word word, Visit&& visit) {
         visit(lowest_bit(word));
 }
 
+/// The column of the first 1 among the `stride` words of `row`, or
+/// k_no_lead for a zero row (whose unused bits are 0).  The search starts at word `from`: the words
+/// before it must be known to be zero.
+[[nodiscard]] inline Index leading(const Word* row, Index stride, Index from = 0) {
+    // After an addition the new leading position is mostly in the same word.
+    if (from < stride && row[from] != 0)
+        return from * k_word_bits + lowest_bit(row[from]);
+    Index k = from;
+    // Zero prefixes are long in echelon forms: test eight words at a time.
+    while (k + 8 <= stride && (row[k] | row[k + 1] | row[k + 2] | row[k + 3] | row[k + 4] |
+                               row[k + 5] | row[k + 6] | row[k + 7]) == 0)
+        k += 8;
+    for (; k < stride; ++k)
+        if (row[k] != 0)
+            return k * k_word_bits + lowest_bit(row[k]);
+    return k_no_lead;
+}
+
 /// The one packing: `cols` bytes into words_for(cols) words, the unused bits
 /// 0; false when a byte is neither 0 nor 1 (the words are then meaningless).
 [[nodiscard]] bool pack_row(const Byte* bytes, Index cols, Word* out);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace quorvel {
@@ -14,5 +15,8 @@ using Byte = std::uint8_t;
 using Row = std::vector<Byte>;
 /// 64 entries of a packed row (see packed_rows.hpp).
 using Word = std::uint64_t;
+
+/// The leading position (the column of the first 1) of a row without a 1.
+inline constexpr Index k_no_lead = std::numeric_limits<Index>::max();
 
 }  // namespace quorvel

@@ -1,4 +1,4 @@
-// The last-row reductions and the rank on packed rows.
+// The last-row reductions on packed rows.
 //
 // One procedure serves both reductions; the `dep` variant differs in five
 // rules:
@@ -13,7 +13,8 @@
 //
 // Rows are named by their position in the reduction; `order_[p]` is the
 // stored row now at position p, and `lead_[p]` its leading position.
-#include "packed_rules.hpp"
+#include "packed_algorithms.hpp"
+#include "word_ops.hpp"
 
 #include "simd.hpp"
 
@@ -295,19 +296,5 @@ private:
 RowLog echelon_form_last_row_in_place(PackedRows& w) { return LastRowReduction<false>(w).run(); }
 
 RowLog echelon_form_last_row_dep_in_place(PackedRows& w) { return LastRowReduction<true>(w).run(); }
-
-Index rank(const PackedRows& m) {
-    const Index stride = m.stride();
-    std::vector<Word> seen(stride, 0);
-    Index distinct = 0;
-    for (Index r = 0; r < m.nrows(); ++r) {
-        const Index j = leading(m.row(r), stride);
-        if (j == k_no_lead)
-            continue;
-        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
-        set_bit(seen.data(), j);
-    }
-    return distinct;
-}
 
 }  // namespace quorvel::packed

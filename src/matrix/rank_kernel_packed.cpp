@@ -1,5 +1,5 @@
-// The eliminations on packed rows.
-#include "packed.hpp"
+// Rank and kernel read off packed rows.
+#include "packed_algorithms.hpp"
 
 #include <algorithm>
 #include <array>
@@ -97,6 +97,20 @@ PackedRows kernel(const PackedRows& m) {
         }
     }
     return basis;
+}
+
+Index rank(const PackedRows& m) {
+    const Index stride = m.stride();
+    std::vector<Word> seen(stride, 0);
+    Index distinct = 0;
+    for (Index r = 0; r < m.nrows(); ++r) {
+        const Index j = leading(m.row(r), stride);
+        if (j == k_no_lead)
+            continue;
+        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
+        set_bit(seen.data(), j);
+    }
+    return distinct;
 }
 
 }  // namespace quorvel::packed
