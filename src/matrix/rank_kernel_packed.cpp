@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "last_row.hpp"
 #include "word_ops.hpp"
 
 namespace quorvel::packed {
@@ -100,17 +101,9 @@ PackedRows kernel(const PackedRows& m) {
 }
 
 Index rank(const PackedRows& m) {
-    const Index stride = m.stride();
-    std::vector<Word> seen(stride, 0);
-    Index distinct = 0;
-    for (Index r = 0; r < m.nrows(); ++r) {
-        const Index j = leading(m.row(r), stride);
-        if (j == k_no_lead)
-            continue;
-        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
-        set_bit(seen.data(), j);
-    }
-    return distinct;
+    std::vector<Index> lead(m.nrows());
+    find_leads(m, lead.data());
+    return distinct_leading_positions(m.nrows(), [&](Index i) { return lead[i]; });
 }
 
 }  // namespace quorvel::packed
