@@ -18,6 +18,15 @@ void add_rows(Word* dst, const Word* const* sources, unsigned count, Index len) 
         xor_sum_into(dst, sources + k, std::min(8U, count - k), len);
 }
 
+// The number of 1s of a word, inline: without -mpopcnt, std::popcount is a
+// call into the compiler's library.
+std::size_t ones(Word x) {
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<std::size_t>((x * 0x0101010101010101ULL) >> 56);
+}
+
 }  // namespace
 
 std::array<Word, k_max_pivots> Pivots::unit_masks() const {
@@ -199,16 +208,22 @@ void Tables::build(const Pivots& p, const PivotSearch& search, Index users) {
     for (unsigned q = 0; q < groups_; ++q) {
         const unsigned g = group_byte[q];
         const auto byte_pivots = static_cast<unsigned>((p.columns >> (8 * g)) & 0xFFU);
+        // place[b]: the bit of pivot column b among the byte's pivots, 0 for
+        // another column, counted once rather than for each of 255 entries.
+        std::array<unsigned, 8> place{};
+        unsigned below = 0;
+        for (unsigned b = 0; b < 8; ++b) {
+            const unsigned is_pivot = byte_pivots >> b & 1U;
+            place[b] = is_pivot << below;
+            below += is_pivot;
+        }
         std::array<std::uint8_t, 256>& compress = compress_[q];
         compress[0] = 0;
-        for (unsigned x = 1; x < 256; ++x) {
-            const unsigned low = x & (0U - x);
-            const unsigned bit = (byte_pivots & low) != 0 ? 1U << std::popcount(byte_pivots & (low - 1)) : 0U;
-            compress[x] = static_cast<std::uint8_t>(compress[x & (x - 1)] | bit);
-        }
+        for (unsigned x = 1; x < 256; ++x)
+            compress[x] = static_cast<std::uint8_t>(compress[x & (x - 1)] | place[static_cast<unsigned>(std::countr_zero(x))]);
         // Entry x: the sum of the reduced rows of the pivots in x's bits,
         // built from entry x without its lowest bit.
-        const unsigned entries = 1U << std::popcount(byte_pivots);
+        const unsigned entries = 1U << below;
         std::array<unsigned, 8> pivot{};
         unsigned k = 0;
         for (unsigned b = byte_pivots; b != 0; b &= b - 1)
@@ -280,10 +295,22 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
         return final_position >= first && final_position < first + found ? p.before[final_position - first]
                                                                           : masks[final_position];
     };
+    // The slots of the two positions of each step, found once: those of the
+    // pivot positions in one pass over the sorted positions, the others by
+    // search.
+    std::array<unsigned, k_max_pivots> slot_a;
+    std::array<unsigned, k_max_pivots> slot_b;
+    for (unsigned s = 0; s < m; ++s)
+        if (touched[s] >= first && touched[s] < first + found)
+            slot_a[touched[s] - first] = s;
+    for (unsigned t = 0; t < found; ++t) {
+        const Index other = p.exchange_with[t];
+        slot_b[t] = other < first + found ? slot_a[other - first] : slot(other);
+    }
     std::array<Index, 2 * k_max_pivots> holder;
     std::copy(touched.begin(), touched.begin() + m, holder.begin());
     for (unsigned t = found; t-- > 0;)
-        std::swap(holder[slot(first + t)], holder[slot(p.exchange_with[t])]);
+        std::swap(holder[slot_a[t]], holder[slot_b[t]]);
     // earlier[s] bit t: pivot t clears pivot row s (s < t).
     std::array<Word, k_max_pivots> earlier{};
     for (unsigned t = 0; t < found; ++t)
@@ -297,8 +324,8 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
     std::fill_n(since.begin(), m, 0U);
     std::fill_n(done.begin(), m, false);
     for (unsigned t = 0; t < found; ++t) {
-        const unsigned a = slot(first + t);
-        const unsigned b = slot(p.exchange_with[t]);
+        const unsigned a = slot_a[t];
+        const unsigned b = slot_b[t];
         word[a] |= mask_of(holder[a]) & low_bits(t) & ~low_bits(since[a]);
         if (b != a) {
             word[b] |= mask_of(holder[b]) & low_bits(t) & ~low_bits(since[b]);
@@ -349,7 +376,7 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
         transpose64(square.data());
         for (unsigned t = 0; t < found; ++t) {
             bits_[t * chunks_ + c] = square[t];
-            count[t] += static_cast<std::size_t>(std::popcount(square[t]));
+            count[t] += ones(square[t]);
         }
     }
     for (unsigned t = 0; t < found; ++t) {
