@@ -24,8 +24,8 @@ ALLOCATE_NOTHING = {"add_rows", "is_zero_row", "ncols", "nrows", "rank", "swap_r
 CXX_ALLOCATING = {"copy", "echelon_form", "kernel", "append_column_wide", "append_column_to_bytes",
                   "append_column_of_bytes"}
 
-# Each allocation fails with every one after it and, on CPython 3.10, also
-# alone.  From 3.11 on, a call that fails with an allocation failing alone can
+# Each allocation fails with every one after it and also alone; the
+# interpreter's alone only on CPython 3.10.  From 3.11 on, a call that fails with an allocation failing alone can
 # end in "SystemError: error return without exception set" that is the
 # interpreter's own: the method returns NULL with its exception set (the
 # TypeError of m.get(1, 2, 3), say), the next allocation, of a frame object
