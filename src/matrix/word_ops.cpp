@@ -93,6 +93,40 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
     }
 }
 
+// These two test without a branch per word, so that they run four words at
+// a time and leave the loop at a place that depends on the length alone.
+QUORVEL_CLONES
+bool any_set(const std::uint64_t* a, std::size_t len) {
+    Quad seen{};
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        std::memcpy(&x, a + k, sizeof x);
+        seen |= x;
+    }
+    std::uint64_t rest = seen[0] | seen[1] | seen[2] | seen[3];
+    for (; k < len; ++k)
+        rest |= a[k];
+    return rest != 0;
+}
+
+QUORVEL_CLONES
+bool any_common_bit(const std::uint64_t* a, const std::uint64_t* b, std::size_t len) {
+    Quad seen{};
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        Quad y;
+        std::memcpy(&x, a + k, sizeof x);
+        std::memcpy(&y, b + k, sizeof y);
+        seen |= x & y;
+    }
+    std::uint64_t rest = seen[0] | seen[1] | seen[2] | seen[3];
+    for (; k < len; ++k)
+        rest |= a[k] & b[k];
+    return rest != 0;
+}
+
 // std::swap_ranges is left word by word at -O2; four words at a time keep
 // an exchange of two rows near the cost of one row addition.
 QUORVEL_CLONES
