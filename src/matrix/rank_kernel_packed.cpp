@@ -142,16 +142,17 @@ PackedRows kernel(const PackedRows& m) {
     for (Index i = 0; i < nf; ++i) {
         const Index k = s.free_words[i];
         const Index first_vector = next_vector;
-        for (Word f = s.free_mask[k]; f != 0; f &= f - 1)
-            basis.row(next_vector++)[k] = Word{1} << lowest_bit(f);
+        each_set_bit(s.free_mask[k], [&](unsigned f) { basis.row(next_vector++)[k] = Word{1} << f; });
         if (std::popcount(s.free_mask[k]) <= 2) {
             // One or two free columns here: their bits read one by one cost
             // less than the transposes of every 64 pivots.
             Index vector = first_vector;
-            for (Word f = s.free_mask[k]; f != 0; f &= f - 1, ++vector)
+            each_set_bit(s.free_mask[k], [&](unsigned f) {
                 for (Index t = 0; t < rank; ++t)
-                    if ((values[t * nf + i] >> lowest_bit(f) & 1U) != 0)
+                    if (((values[t * nf + i] >> f) & 1U) != 0)
                         set_bit(basis.row(vector), s.pivots[t]);
+                ++vector;
+            });
             continue;
         }
         for (Index t0 = 0; t0 < rank; t0 += 64) {
@@ -168,11 +169,10 @@ PackedRows kernel(const PackedRows& m) {
             transpose64(square.data());
             // square[b]: for free column 64k + b, the pivots t0 + t set.
             Index vector = first_vector;
-            for (Word f = s.free_mask[k]; f != 0; f &= f - 1, ++vector) {
-                Word* v = basis.row(vector);
-                for (Word set = square[lowest_bit(f)]; set != 0; set &= set - 1)
-                    set_bit(v, s.pivots[t0 + lowest_bit(set)]);
-            }
+            each_set_bit(s.free_mask[k], [&](unsigned f) {
+                Word* v = basis.row(vector++);
+                each_set_bit(square[f], [&](unsigned t) { set_bit(v, s.pivots[t0 + t]); });
+            });
         }
     }
     return basis;

@@ -20,10 +20,10 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
                   std::size_t len);
 
 /// True when a[k] is not 0 for some k < len.
-[[nodiscard]] bool any_set(const std::uint64_t* a, std::size_t len);
+[[nodiscard]] bool any_set(const Word* a, std::size_t len);
 
 /// True when a[k] & b[k] is not 0 for some k < len.
-[[nodiscard]] bool any_common_bit(const std::uint64_t* a, const std::uint64_t* b, std::size_t len);
+[[nodiscard]] bool any_common_bit(const Word* a, const Word* b, std::size_t len);
 
 /// Exchanges a[k] and b[k] for k < len; the two ranges do not overlap.
 void swap_words(Word* a, Word* b, std::size_t len);
