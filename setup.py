@@ -102,5 +102,8 @@ setup(
     packages=["quorvel-stubs"],
     package_dir={"": "stubs"},
     package_data={"quorvel-stubs": ["__init__.pyi"]},
+    # The changelog travels in the wheel too, installed beside the licence's
+    # usual place for documents: <prefix>/share/doc/quorvel/.
+    data_files=[("share/doc/quorvel", ["CHANGELOG.md", "LICENSE"])],
     zip_safe=False,
 )

@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "matrix/echelon.hpp"
-#include "matrix/packed.hpp"
-#include "matrix/packed_rules.hpp"
+#include "matrix/algorithms.hpp"
+#include "matrix/packed_algorithms.hpp"
+#include "matrix/packed_algorithms.hpp"
 
 #ifdef QUORVEL_HAVE_M4RI
 extern "C" {

@@ -14,8 +14,10 @@ the log run backwards is a circuit for the linear reversible map x -> A x.
 This is how CNOT circuits for linear reversible functions (the encoders of
 stabiliser codes, for instance) are synthesised.
 
-Run with the module on the path, for example:
-    PYTHONPATH=build/default/python python3 examples/cnot_circuit.py
+Run it from the checkout, once `cmake --workflow --preset example` (the
+README's first set-up command) has built the module, with the interpreter
+that build used:
+    PYTHONPATH=build/example/python "$(cat build/example/python3-executable)" examples/cnot_circuit.py
 """
 
 import random

@@ -3,8 +3,10 @@ down from the check polynomial, needs reducing; the row operations of that
 reduction are a CNOT circuit on the rows.  The kernel gives the 16 codewords,
 and the columns of H a decoder that corrects any single-bit error.
 
-Run with the module on the path, for example:
-    cmake --workflow --preset example
+Run it from the checkout, once `cmake --workflow --preset example` (the
+README's first set-up command) has built the module (that command runs this
+program too), with the interpreter that build used:
+    PYTHONPATH=build/example/python "$(cat build/example/python3-executable)" examples/hamming_code.py
 """
 
 from itertools import product

@@ -15,8 +15,9 @@ costs:
    not always move that row into place.  The log writes each exchange as the
    three pairs (a, b), (b, a), (a, b); replaying them on the list of leading
    columns (r Python ints) tells which row sits where, one row is read back,
-   O(w), for the new vector's leading column, and swap_rows(), O(1) each,
-   moves the last row up to where its first 1 belongs.
+   O(w), for the new vector's leading column, and swap_rows(), O(w) each
+   (an exchange of the two rows' words, about one row addition), moves the
+   last row up to where its first 1 belongs.
 
 Rebuilding the matrix from Python lists for each vector and reading it all
 back, as Matrix(rows + [vector]) and to_list() do, costs O(r w) Python ints
@@ -25,8 +26,10 @@ per vector instead: many times the steps above.
 The use: picking independent stabilisers, measurements or equations from a
 stream without eliminating the whole set again for every newcomer.
 
-Run with the module on the path, for example:
-    PYTHONPATH=build/default/python python3 examples/independent_stream.py
+Run it from the checkout, once `cmake --workflow --preset example` (the
+README's first set-up command) has built the module, with the interpreter
+that build used:
+    PYTHONPATH=build/example/python "$(cat build/example/python3-executable)" examples/independent_stream.py
 """
 
 import bisect

@@ -22,8 +22,10 @@ the least reliable positions:
 The pivots and the error are checked against a Gauss-Jordan elimination on
 Python ints, and the processor time of both is printed.
 
-Run with the module on the path, for example:
-    PYTHONPATH=build/default/python python3 examples/information_set.py
+Run it from the checkout, once `cmake --workflow --preset example` (the
+README's first set-up command) has built the module, with the interpreter
+that build used:
+    PYTHONPATH=build/example/python "$(cat build/example/python3-executable)" examples/information_set.py
 """
 
 import random

@@ -10,8 +10,10 @@ k = n - rank(Hx) - rank(Hz) logical qubits; its logical X operators are the
 vectors of ker(Hz) outside the row space of Hx (and the other way round for
 Z), and the smallest weight of such a vector is the code distance.
 
-Run with the module on the path, for example:
-    PYTHONPATH=build/default/python python3 examples/surface_code.py
+Run it from the checkout, once `cmake --workflow --preset example` (the
+README's first set-up command) has built the module, with the interpreter
+that build used:
+    PYTHONPATH=build/example/python "$(cat build/example/python3-executable)" examples/surface_code.py
 """
 
 from itertools import product

@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "matrix/echelon.hpp"
+#include "matrix/algorithms.hpp"
 
 namespace {
 

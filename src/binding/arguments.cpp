@@ -3,8 +3,10 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "errors.hpp"
+#include "messages.hpp"
 
 namespace quorvel::binding {
 namespace {
@@ -23,45 +25,25 @@ public:
         for (std::size_t i = 0; i < given && i < slots_.size(); ++i)
             slots_[i] = values[i];
         if (given > names_.size())
-            wrong_call(std::string(function_) + " takes " + std::to_string(names_.size()) +
-                       " positional arguments but " + std::to_string(given) + " " +
-                       (given == 1 ? "was" : "were") + " given");
+            wrong_call(message::too_many_positional(function_, names_.size(), given));
     }
 
     void keyword(PyObject* name, PyObject* value) {
         const std::size_t i = find(name);
         if (i == names_.size())
-            wrong_call(std::string(function_) + " got an unexpected keyword argument '" +
-                       text_of(name, name) + "'");
+            wrong_call(message::unexpected_keyword(function_, text_of(name, name)));
         if (slots_[i] != nullptr)
-            wrong_call(std::string(function_) + " got multiple values for argument '" + names_[i] +
-                       "'");
+            wrong_call(message::multiple_values(function_, names_[i]));
         slots_[i] = value;
     }
 
     void finish() const {
-        std::size_t missing = 0;
-        for (PyObject* slot : slots_)
-            missing += slot == nullptr ? 1 : 0;
-        if (missing == 0)
-            return;
-        std::string message = std::string(function_) + " missing " + std::to_string(missing) +
-                              " required positional " + (missing == 1 ? "argument" : "arguments") +
-                              ": ";
-        std::size_t listed = 0;
-        for (std::size_t i = 0; i < slots_.size(); ++i) {
-            if (slots_[i] != nullptr)
-                continue;
-            message += '\'';
-            message += names_[i];
-            message += '\'';
-            ++listed;
-            if (listed + 1 < missing)
-                message += ", ";
-            else if (listed + 1 == missing)
-                message += missing > 2 ? ", and " : " and ";
-        }
-        wrong_call(message);
+        std::vector<std::string_view> missing;
+        for (std::size_t i = 0; i < slots_.size(); ++i)
+            if (slots_[i] == nullptr)
+                missing.emplace_back(names_[i]);
+        if (!missing.empty())
+            wrong_call(message::missing_positional(function_, missing));
     }
 
 private:

@@ -8,16 +8,29 @@
 namespace quorvel::binding {
 namespace {
 
-// Exact types only, told by name where the module may not be loaded: numpy
-// is not a dependency.
+// The type `name` of module `module` if that module is imported, found
+// without importing it and without running Python code: no instance of the
+// type can exist before.  Looked up each time, as the module can be imported
+// again and make a new type.
+PyTypeObject* imported_type(const char* module, const char* name) {
+    PyObject* found = PyDict_GetItemString(PyImport_GetModuleDict(), module);
+    if (found == nullptr || !PyModule_Check(found))
+        return nullptr;
+    PyObject* type = PyDict_GetItemString(PyModule_GetDict(found), name);
+    return type != nullptr && PyType_Check(type) ? reinterpret_cast<PyTypeObject*>(type) : nullptr;
+}
+
+// Exact types only, compared as type objects: a subclass may iterate
+// otherwise than its buffer reads, whatever it calls itself.  numpy is not a
+// dependency.
 bool iterates_as_its_buffer(PyObject* object, int ndim) {
     PyTypeObject* type = Py_TYPE(object);
-    if (std::strcmp(type->tp_name, "numpy.ndarray") == 0)
-        return true;
+    if (type->tp_as_buffer == nullptr || type->tp_as_buffer->bf_getbuffer == nullptr)
+        return false;  // lists and tuples, mostly
     // A memoryview of two dimensions does not iterate at all.
-    if (ndim != 1)
-        return false;
-    return type == &PyMemoryView_Type || std::strcmp(type->tp_name, "array.array") == 0;
+    if (ndim == 1 && (type == &PyMemoryView_Type || type == imported_type("array", "array")))
+        return true;
+    return type == imported_type("numpy", "ndarray");
 }
 
 // A native integer format ("B", "<q", "@i", ...), with its signedness.

@@ -11,14 +11,13 @@
 #include "buffer.hpp"
 #include "errors.hpp"
 #include "matrix_object.hpp"
+#include "messages.hpp"
 
 namespace quorvel::binding {
 namespace {
 
 // A length hint is only a hint: never reserve more than this from one.
 constexpr Py_ssize_t k_hint_cap = 4096;
-
-constexpr const char* k_str_refused = "Can't extract `str` to `Vec`";
 
 Index index_of_int(PyObject* integer) {
     const unsigned long long value = PyLong_AsUnsignedLongLong(integer);
@@ -28,9 +27,8 @@ Index index_of_int(PyObject* integer) {
 }
 
 [[noreturn]] void not_a_sequence(PyObject* object) {
-    const std::string name = qualname(Py_TYPE(object)).value_or("<failed to extract type name>");
-    const std::string message = "'" + name + "' object cannot be converted to 'Sequence'";
-    raise(PyExc_TypeError, message);
+    const std::string name = qualname(Py_TYPE(object)).value_or(message::k_type_name_unknown);
+    raise(PyExc_TypeError, message::not_a_sequence(name));
 }
 
 // The length a sequence reports, as a capacity hint.  An ordinary exception
@@ -124,7 +122,7 @@ std::span<const Byte> read_row(PyObject* object, Row& scratch) {
 
 std::span<const Byte> read_row_item(PyObject* object, Row& scratch) {
     if (PyUnicode_Check(object))
-        raise(PyExc_TypeError, k_str_refused);
+        raise(PyExc_TypeError, message::k_str_refused);
     return read_row(object, scratch);
 }
 
@@ -147,24 +145,22 @@ private:
     std::array<Ref, 256> ints_;
 };
 
-// Row i of `rows` as a new list of ints.
-Ref row_to_list(const Matrix& rows, Index i, const SmallInts& ints) {
+// Row i of `rows` as a new list of ints; a packed row is unpacked into
+// `scratch` first.
+Ref row_to_list(const Matrix& rows, Index i, const SmallInts& ints, Row& scratch) {
     const Index len = rows.row_length(i);
+    const Byte* entries = nullptr;
+    if (rows.is_packed()) {
+        scratch.resize(len);
+        packed::unpack_row(rows.packed_rows().row(i), len, scratch.data());
+        entries = scratch.data();
+    } else {
+        entries = rows.row_unchecked(i).data();
+    }
     Ref inner = made(PyList_New(static_cast<Py_ssize_t>(len)));
     PyObject** items = reinterpret_cast<PyListObject*>(inner.get())->ob_item;
-    if (rows.is_packed()) {
-        const packed::Word* words = rows.packed_rows().row(i);
-        for (Index k = 0; k * 64 < len; ++k) {
-            packed::Word bits = words[k];
-            const Index end = std::min<Index>(len, 64 * k + 64);
-            for (Index j = 64 * k; j < end; ++j, bits >>= 1)
-                items[j] = ints(static_cast<Byte>(bits & 1U));
-        }
-    } else {
-        const Row& row = rows.row_unchecked(i);
-        for (Index j = 0; j < len; ++j)
-            items[j] = ints(row[j]);
-    }
+    for (Index j = 0; j < len; ++j)
+        items[j] = ints(entries[j]);
     return inner;
 }
 
@@ -197,7 +193,7 @@ Byte extract_byte(PyObject* object) {
     if (value == -1 && PyErr_Occurred())
         throw_pending();
     if (value < 0 || value > 255)
-        raise(PyExc_OverflowError, "out of range integral type conversion attempted");
+        raise(PyExc_OverflowError, message::k_byte_out_of_range);
     return static_cast<Byte>(value);
 }
 
@@ -211,7 +207,7 @@ Row extract_byte_list(PyObject* object) {
 
 Matrix extract_matrix(PyObject* object) {
     if (PyUnicode_Check(object))
-        raise(PyExc_TypeError, k_str_refused);
+        raise(PyExc_TypeError, message::k_str_refused);
     if (!PySequence_Check(object))
         not_a_sequence(object);
     // One scratch row serves every row that is not bytes or bytearray.
@@ -250,10 +246,11 @@ Ref rows_to_list(const Matrix& rows) {
     const SmallInts ints(rows.is_packed() ? 2 : 256);
     const Index n = rows.nrows();
     Ref outer = untracked_list(n);
+    Row scratch;
     for (Index i = 0; i < n; ++i) {
         // Filling a row makes no new object (the ints are cached), so no
         // collection can run while it is half-full.
-        Ref inner = row_to_list(rows, i, ints);
+        Ref inner = row_to_list(rows, i, ints, scratch);
         PyList_SET_ITEM(outer.get(), static_cast<Py_ssize_t>(i), inner.release());
     }
     return tracked(std::move(outer));
@@ -266,7 +263,7 @@ Ref new_matrix_object(Matrix&& matrix) {
         const FetchedError error = FetchedError::fetch();
         std::string description = error.type() != nullptr
                                       ? reinterpret_cast<PyTypeObject*>(error.type())->tp_name
-                                      : "no exception was set";
+                                      : message::k_no_exception_set;
         if (error.value() != nullptr) {
             if (const Ref text{PyObject_Str(error.value())}) {
                 Py_ssize_t size = 0;
@@ -276,7 +273,7 @@ Ref new_matrix_object(Matrix&& matrix) {
             }
             PyErr_Clear();
         }
-        panic("called `Result::unwrap()` on an `Err` value: " + description);
+        panic(message::allocation_failed(description));
     }
     init_matrix_object(object, std::move(matrix));
     return Ref(object);

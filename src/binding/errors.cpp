@@ -1,4 +1,5 @@
 #include "errors.hpp"
+#include "messages.hpp"
 
 #include <cstdio>
 #include <new>
@@ -112,7 +113,7 @@ void FetchedError::rethrow() noexcept(false) {
 void throw_pending() {
     FetchedError error = FetchedError::fetch();
     if (error.type() == nullptr)
-        raise(PyExc_SystemError, "attempted to fetch exception but none was set");
+        raise(PyExc_SystemError, message::k_no_exception);
     if (error.type() != g_panic_type)
         error.rethrow();
     // Python code raised the PanicException of an earlier failure into this
@@ -120,10 +121,10 @@ void throw_pending() {
     error.normalize();
     if (error.type() != g_panic_type)
         error.rethrow();  // making the instance failed; that failure passes on
-    std::string message = "Unwrapped panic from Python code";
+    std::string text_of_error = message::k_unwrapped_panic;
     if (error.value() != nullptr) {
         if (Ref text{PyObject_Str(error.value())})
-            message = utf8_lossy(text.get());
+            text_of_error = utf8_lossy(text.get());
         else
             clear_ordinary_error();
     }
@@ -133,12 +134,12 @@ void throw_pending() {
     std::fflush(stderr);
     error.restore();
     PyErr_PrintEx(0);
-    throw PanicFromPython{std::move(message)};
+    throw PanicFromPython{std::move(text_of_error)};
 }
 
 void result_failure(std::source_location where) {
     PyErr_PrintEx(0);
-    throw Panic("Python API call failed", where);
+    throw Panic(message::k_api_call_failed, where);
 }
 
 void clear_ordinary_error() {
@@ -187,8 +188,8 @@ std::string text_of(PyObject* object, PyObject* context) {
         throw_pending();
     PyErr_WriteUnraisable(context);
     if (std::optional<std::string> name = qualname(Py_TYPE(object)))
-        return "<unprintable " + *name + " object>";
-    return "<unprintable object>";
+        return message::unprintable(*name);
+    return message::k_unprintable;
 }
 
 void rethrow_argument_error(const char* name) {
@@ -203,9 +204,9 @@ void rethrow_argument_error(const char* name) {
         conversion.rethrow();
     PyObject* value = conversion.value();
 
-    const std::string message = "argument '" + std::string(name) + "': " + text_of(value, value);
+    const std::string prefixed = message::argument_error(name, text_of(value, value));
     Ref text = checked(
-        PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+        PyUnicode_FromStringAndSize(prefixed.data(), static_cast<Py_ssize_t>(prefixed.size())));
     Ref error = checked(PyObject_CallOneArg(PyExc_TypeError, text.get()));
     if (PyObject* cause = PyException_GetCause(value))
         PyException_SetCause(error.get(), cause);  // steals the new reference
@@ -227,7 +228,7 @@ PyObject* translate_current_exception() noexcept {
         } catch (const std::bad_alloc&) {
             PyErr_NoMemory();
         } catch (const std::length_error&) {
-            const Panic failure("capacity overflow");
+            const Panic failure(message::k_capacity_overflow);
             write_report(failure.where(), failure.message());
             raise_panic(failure.message());
         }

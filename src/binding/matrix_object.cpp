@@ -13,10 +13,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "../matrix/echelon.hpp"
+#include "../matrix/algorithms.hpp"
 #include "arguments.hpp"
 #include "convert.hpp"
 #include "errors.hpp"
+#include "messages.hpp"
 
 namespace quorvel::binding {
 namespace {
@@ -32,11 +33,11 @@ public:
         Py_ssize_t& counter = object_->borrow;
         if (access == Access::shared) {
             if (counter == -1)
-                raise(PyExc_RuntimeError, "Already mutably borrowed");
+                raise(PyExc_RuntimeError, message::k_mutably_borrowed);
             ++counter;
         } else {
             if (counter != 0)
-                raise(PyExc_RuntimeError, "Already borrowed");
+                raise(PyExc_RuntimeError, message::k_borrowed);
             counter = -1;
         }
         Py_INCREF(self);

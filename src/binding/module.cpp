@@ -13,6 +13,7 @@
 
 #include "errors.hpp"
 #include "matrix_object.hpp"
+#include "messages.hpp"
 
 namespace quorvel::binding {
 namespace {
@@ -50,7 +51,7 @@ Ref make_module() {
     }
     if (PyList_Append(all.get(), name.get()) < 0) {
         PyErr_Clear();
-        panic("could not append __name__ to __all__");
+        panic(message::k_all_not_extended);
     }
     if (PyObject_SetAttr(module.get(), name.get(), type) < 0)
         throw_pending();
@@ -68,9 +69,7 @@ PyMODINIT_FUNC PyInit_quorvel() {
             throw_pending();
         std::int64_t owner = -1;
         if (!g_owner.compare_exchange_strong(owner, id) && owner != id)
-            raise(PyExc_ImportError,
-                  "quorvel does not support sub-interpreters: it is already loaded in another "
-                  "interpreter of this process");
+            raise(PyExc_ImportError, message::k_second_interpreter);
         if (g_module != nullptr)
             return Ref::borrowed(g_module);
         Ref module = make_module();

@@ -1,69 +1,34 @@
-// Reduced row echelon forms, entry by entry.
-#include "echelon.hpp"
+// Reduced row echelon forms: the packed half for packed matrices, the byte
+// half for matrices held as bytes.  On packed input both give the same
+// results, logs and failures.  Results are packed whenever their contents
+// allow.
+#include "algorithms.hpp"
+#include "packed_algorithms.hpp"
 
-namespace quorvel::exact {
+namespace quorvel {
 namespace {
 
-// The two methods run one elimination and differ in three points: the pivot
-// test, the arithmetic of the clearing addition, and the order of its two
-// length checks.
-enum class Variant { echelon_form, full_matrix };
-
-// Row r += pivot row i over the first m entries, as (a + b) mod 2, checking
-// row r's length before the pivot row's at every entry.
-void add_low_bit(Matrix& w, Index r, Index i, Index m) {
-    Row& to = w.row_unchecked(r);
-    const Row& from = w.row_unchecked(i);
-    for (Index x = 0; x < m; ++x) {
-        check_index(x, to.size());
-        check_index(x, from.size());
-        to[x] = static_cast<Byte>((to[x] + from[x]) & 1U);
-    }
-}
-
-template <Variant V>
-Elimination eliminate(const Matrix& input) {
-    Matrix w = Matrix::from_byte_rows(input.to_byte_rows());
-    const Index n = w.nrows();
-    const Index m = w.ncols();
-    RowLog log(n);
-    Index i = 0;
-    for (Index j = 0; j < m && i < n; ++j) {
-        Index k = i;
-        for (; k < n; ++k) {
-            const Row& candidate = w.row_unchecked(k);
-            check_index(j, candidate.size());
-            const bool pivot = V == Variant::echelon_form ? candidate[j] == 1 : candidate[j] != 0;
-            if (pivot)
-                break;
-        }
-        if (k == n)
-            continue;
-        if (k != i) {
-            w.swap_rows(i, k);
-            log.push_exchange(i, k);
-        }
-        for (Index r = 0; r < n; ++r) {
-            if (r == i)
-                continue;
-            const Row& target = w.row_unchecked(r);
-            check_index(j, target.size());
-            if (target[j] != 1)
-                continue;
-            if constexpr (V == Variant::echelon_form)
-                w.add_rows(r, i);
-            else
-                add_low_bit(w, r, i, m);
-            log.push(r, i);
-        }
-        ++i;
-    }
-    return {std::move(w), std::move(log)};
+// The byte result, packed when its contents allow.
+Elimination packed_if_possible(Elimination result) {
+    result.matrix.pack_if_possible();
+    return result;
 }
 
 }  // namespace
 
-Elimination echelon_form(const Matrix& m) { return eliminate<Variant::echelon_form>(m); }
-Elimination row_echelon_full_matrix(const Matrix& m) { return eliminate<Variant::full_matrix>(m); }
+// On 0/1 entries the pivot tests "== 1" and "!= 0" agree, and so do XOR and
+// the low bit of the sum: both methods are the same elimination.
+Elimination echelon_form(const Matrix& m) {
+    if (m.is_packed())
+        return packed::on_copy(packed::echelon_form_in_place, m);
+    return exact::echelon_form(m);
+}
 
-}  // namespace quorvel::exact
+Elimination row_echelon_full_matrix(const Matrix& m) {
+    if (m.is_packed())
+        return packed::on_copy(packed::echelon_form_in_place, m);
+    // (a + b) mod 2 can leave only 0s and 1s behind.
+    return packed_if_possible(exact::row_echelon_full_matrix(m));
+}
+
+}  // namespace quorvel

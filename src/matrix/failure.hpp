@@ -36,8 +36,16 @@ private:
 [[noreturn]] void panic(std::string message,
                         std::source_location where = std::source_location::current());
 
-/// The message of an absent value that was required to be present.
+// The messages of the core's failures, all here.
+
+/// An absent value that was required to be present.
 inline constexpr const char* k_unwrap_none = "called `Option::unwrap()` on a `None` value";
+/// "index out of bounds: the len is {len} but the index is {index}".
+[[nodiscard]] std::string index_message(std::uint64_t index, std::uint64_t len);
+/// "slice index starts at {start} but ends at {end}".
+[[nodiscard]] std::string slice_order_message(std::uint64_t start, std::uint64_t end);
+/// "range end index {end} out of range for slice of length {len}".
+[[nodiscard]] std::string slice_end_message(std::uint64_t end, std::uint64_t len);
 
 [[noreturn]] void fail_index(std::uint64_t index, std::uint64_t len, std::source_location where);
 

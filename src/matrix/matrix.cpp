@@ -86,11 +86,9 @@ Byte Matrix::get(Index row, Index col) const {
 
 Matrix Matrix::sub_matrix(Index start, Index end) const {
     if (end < start)
-        panic("slice index starts at " + std::to_string(start) + " but ends at " +
-              std::to_string(end));
+        panic(slice_order_message(start, end));
     if (end > nrows())
-        panic("range end index " + std::to_string(end) + " out of range for slice of length " +
-              std::to_string(nrows()));
+        panic(slice_end_message(end, nrows()));
     if (packed_)
         return Matrix(bits_.sub_rows(start, end));
     return Matrix(std::vector<Row>(bytes_.begin() + static_cast<std::ptrdiff_t>(start),
@@ -135,7 +133,7 @@ void Matrix::swap_rows(Index row1, Index row2) {
         return;
     }
     if (row1 != row2)
-        std::swap_ranges(bits_.row(row1), bits_.row(row1) + bits_.stride(), bits_.row(row2));
+        packed::swap_words(bits_.row(row1), bits_.row(row2), bits_.stride());
 }
 
 bool Matrix::is_zero_row(Index row) const {
@@ -158,7 +156,7 @@ void Matrix::append_row(std::span<const Byte> v) {
         } else if (v.size() == bits_.ncols()) {
             // Packed into the new row in place; the row is dropped again if
             // it turns out not to be 0/1.
-            packed::Word* row = bits_.push_row();
+            Word* row = bits_.push_row();
             if (packed::pack_row(v.data(), v.size(), row))
                 return;
             bits_.pop_row();

@@ -9,6 +9,7 @@
 
 #include "matrix.hpp"
 #include "simd.hpp"
+#include "word_ops.hpp"
 
 #if QUORVEL_X86_SIMD
 #include <emmintrin.h>
@@ -22,8 +23,6 @@ static_assert(std::endian::native == std::endian::little,
               "packed rows need a little-endian processor");
 
 namespace {
-
-constexpr Word k_low_bits = 0x0101010101010101ULL;
 
 // Eight bytes of 0/1 entries (entry k in byte k) to eight bits (entry k in
 // bit k): the multiplication moves byte k's bit to bit 56 + k without
@@ -89,17 +88,17 @@ bool pack_row(const Byte* bytes, Index cols, Word* out) {
         }
         *out = word;
     }
-    return (seen & ~k_low_bits) == 0;
+    return bytes_binary(seen);
 }
 
 void unpack_row(const Word* in, Index cols, Byte* out) {
     Index c = 0;
     for (; c + 8 <= cols; c += 8) {
-        const Word spread = k_spread[(in[c / 64] >> (c % 64)) & 0xFFU];
+        const Word spread = k_spread[(in[word_of(c)] >> bit_of(c)) & 0xFFU];
         std::memcpy(out + c, &spread, 8);
     }
     for (; c < cols; ++c)
-        out[c] = static_cast<Byte>((in[c / 64] >> (c % 64)) & 1U);
+        out[c] = bit(in, c) ? 1 : 0;
 }
 
 PackedRows::PackedRows(Index nrows, Index ncols)
@@ -176,17 +175,6 @@ void PackedRows::permute(const std::vector<Index>& order) {
     }
 }
 
-Matrix PackedRows::unpack() const {
-    std::vector<Row> rows;
-    rows.reserve(nrows_);
-    for (Index p = 0; p < nrows_; ++p) {
-        Row out(ncols_);
-        unpack_row(row(p), ncols_, out.data());
-        rows.push_back(std::move(out));
-    }
-    return Matrix::from_byte_rows(std::move(rows));
-}
-
 PackedRows PackedRows::sub_rows(Index start, Index end) const {
     PackedRows out(end - start, ncols_);
     if (!out.words_.empty())
@@ -223,10 +211,10 @@ void PackedRows::push_column(const Byte* v) {
         stride_ = wider;
     }
     ncols_ = c + 1;
-    const Index word = c / k_word_bits;
-    const unsigned bit = static_cast<unsigned>(c % k_word_bits);
+    const Index word = word_of(c);
+    const unsigned place = bit_of(c);
     for (Index r = 0; r < nrows_; ++r)
-        row(r)[word] |= Word{v[r]} << bit;
+        row(r)[word] |= Word{v[r]} << place;
 }
 
 bool operator==(const PackedRows& a, const PackedRows& b) {

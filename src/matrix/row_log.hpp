@@ -3,48 +3,16 @@
 // written as the three additions (a, b), (b, a), (a, b).
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "memory.hpp"
+#include "packed_rows.hpp"
 
 namespace quorvel {
-
-using Index = std::uint64_t;
-
-/// An allocator that leaves new elements of trivial types uninitialised, so
-/// that growing a buffer that is about to be written does not clear it
-/// first, and that asks for huge pages for large buffers.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-    T* allocate(std::size_t count) {
-        T* data = std::allocator<T>::allocate(count);
-        if (count >= k_huge_buffer / sizeof(T))
-            advise_huge_pages(data, count * sizeof(T));
-        return data;
-    }
-    template <class U>
-    struct rebind {
-        using other = UninitialisedAllocator<U>;
-    };
-    UninitialisedAllocator() = default;
-    template <class U>
-    explicit UninitialisedAllocator(const UninitialisedAllocator<U>& /*unused*/) noexcept {}
-    template <class U>
-    void construct(U* place) noexcept {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
-};
 
 /// One logged addition: row `source` was added into row `target`.
 struct RowOp {
@@ -68,7 +36,7 @@ public:
     /// A log for a matrix of `nrows` rows.
     explicit RowLog(Index nrows = 0)
         : wide_(nrows > std::numeric_limits<std::uint32_t>::max()),
-          run_words_(static_cast<std::size_t>((nrows + 63) / 64)) {}
+          run_words_(static_cast<std::size_t>(packed::words_for(nrows))) {}
 
     /// Reserves room for `pairs` single pairs.  A bound too large to
     /// allocate is dropped: the log also grows as pairs arrive.
@@ -113,9 +81,9 @@ public:
     }
 
     /// Logs (r, source) for every row r whose bit is set in `rows`, a bitset
-    /// of (nrows + 63) / 64 words (row r is bit r % 64 of word r / 64) that
+    /// of packed::words_for(nrows) words (row r is packed::bit(rows, r)) that
     /// has `count` bits set, none of them at or beyond nrows.
-    void push_rows(Index source, const std::uint64_t* rows, std::size_t count) {
+    void push_rows(Index source, const Word* rows, std::size_t count) {
         if (count == 0)
             return;
         runs_.push_back({single_pairs(), source, run_bits_.size(), count});
@@ -133,11 +101,9 @@ public:
         for (const Run& run : runs_) {
             for (; k < run.before; ++k)
                 visit_single(k, visit);
-            const std::uint64_t* bits = run_bits_.data() + run.first_word;
+            const Word* bits = run_bits_.data() + run.first_word;
             for (std::size_t w = 0; w < run_words_; ++w)
-                for (std::uint64_t b = bits[w]; b != 0; b &= b - 1)
-                    visit(static_cast<Index>(64 * w) + static_cast<Index>(std::countr_zero(b)),
-                          run.source);
+                packed::each_set_bit(bits[w], [&](unsigned b) { visit(Index{w} * packed::k_word_bits + b, run.source); });
         }
         for (; k < single_pairs(); ++k)
             visit_single(k, visit);
@@ -176,7 +142,7 @@ private:
     std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>> narrow_pairs_;
     std::vector<std::uint64_t> wide_pairs_;
     std::vector<Run> runs_;
-    std::vector<std::uint64_t, UninitialisedAllocator<std::uint64_t>> run_bits_;
+    std::vector<Word, UninitialisedAllocator<Word>> run_bits_;
     std::size_t run_pairs_ = 0;
 };
 

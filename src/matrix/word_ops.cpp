@@ -9,9 +9,9 @@ namespace quorvel::packed {
 namespace {
 
 // Four words as one value: one AVX2 register, or two SSE2 or NEON registers.
-using Quad = std::uint64_t __attribute__((vector_size(32)));
+using Quad = Word __attribute__((vector_size(32)));
 
-__attribute__((always_inline)) inline void xor_quad(Quad& x, const std::uint64_t* p) {
+__attribute__((always_inline)) inline void xor_quad(Quad& x, const Word* p) {
     Quad y;
     std::memcpy(&y, p, sizeof y);
     x ^= y;
@@ -19,10 +19,10 @@ __attribute__((always_inline)) inline void xor_quad(Quad& x, const std::uint64_t
 
 // The sources as separate pointers, so that the loop over them unrolls.
 template <std::size_t... Q>
-__attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
-                                                   const std::uint64_t* const* src,
+__attribute__((always_inline)) inline void xor_sum(Word* dst,
+                                                   const Word* const* src,
                                                    std::size_t len, std::index_sequence<Q...>) {
-    const std::uint64_t* const s[] = {src[Q]...};
+    const Word* const s[] = {src[Q]...};
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
@@ -31,15 +31,15 @@ __attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
         std::memcpy(dst + k, &x, sizeof x);
     }
     for (; k < len; ++k) {
-        std::uint64_t x = dst[k];
+        Word x = dst[k];
         ((x ^= s[Q][k]), ...);
         dst[k] = x;
     }
 }
 
 template <unsigned N>
-__attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
-                                                   const std::uint64_t* const* src,
+__attribute__((always_inline)) inline void xor_sum(Word* dst,
+                                                   const Word* const* src,
                                                    std::size_t len) {
     xor_sum(dst, src, len, std::make_index_sequence<N>{});
 }
@@ -55,12 +55,12 @@ __attribute__((always_inline)) inline void xor_sum(std::uint64_t* dst,
 #endif
 
 QUORVEL_CLONES
-void xor_into(std::uint64_t* dst, const std::uint64_t* src, std::size_t len) {
+void xor_into(Word* dst, const Word* src, std::size_t len) {
     xor_sum<1>(dst, &src, len);
 }
 
 QUORVEL_CLONES
-void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, std::size_t len) {
+void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len) {
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
@@ -75,7 +75,7 @@ void xor_to(std::uint64_t* dst, const std::uint64_t* a, const std::uint64_t* b, 
 }
 
 QUORVEL_CLONES
-void xor_sum_into(std::uint64_t* dst, const std::uint64_t* const* src, unsigned count,
+void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
                   std::size_t len) {
     switch (count) {
     case 1: xor_sum<1>(dst, src, len); break;
@@ -90,23 +90,25 @@ void xor_sum_into(std::uint64_t* dst, const std::uint64_t* const* src, unsigned 
     }
 }
 
+// std::swap_ranges is left word by word at -O2; four words at a time keep
+// an exchange of two rows near the cost of one row addition.
 QUORVEL_CLONES
-void xor_bytes(std::uint8_t* dst, const std::uint8_t* src, std::size_t len) {
+void swap_words(Word* a, Word* b, std::size_t len) {
     std::size_t k = 0;
-    for (; k + 32 <= len; k += 32) {
-        Quad a;
-        Quad b;
-        std::memcpy(&a, dst + k, sizeof a);
-        std::memcpy(&b, src + k, sizeof b);
-        a ^= b;
-        std::memcpy(dst + k, &a, sizeof a);
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        Quad y;
+        std::memcpy(&x, a + k, sizeof x);
+        std::memcpy(&y, b + k, sizeof y);
+        std::memcpy(a + k, &y, sizeof y);
+        std::memcpy(b + k, &x, sizeof x);
     }
     for (; k < len; ++k)
-        dst[k] ^= src[k];
+        std::swap(a[k], b[k]);
 }
 
 QUORVEL_CLONES
-bool all_binary(const std::uint8_t* bytes, std::size_t len) {
+bool all_binary(const Byte* bytes, std::size_t len) {
     Quad seen{};
     std::size_t k = 0;
     for (; k + 32 <= len; k += 32) {
@@ -114,17 +116,17 @@ bool all_binary(const std::uint8_t* bytes, std::size_t len) {
         std::memcpy(&a, bytes + k, sizeof a);
         seen |= a;
     }
-    std::uint64_t rest = seen[0] | seen[1] | seen[2] | seen[3];
+    Word rest = seen[0] | seen[1] | seen[2] | seen[3];
     for (; k < len; ++k)
         rest |= bytes[k];
-    return (rest & ~0x0101010101010101ULL) == 0;
+    return bytes_binary(rest);
 }
 
-void transpose64(std::uint64_t* a) {
-    std::uint64_t mask = 0x00000000FFFFFFFFULL;
+void transpose64(Word* a) {
+    Word mask = 0x00000000FFFFFFFFULL;
     for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
         for (unsigned k = 0; k < 64; k = ((k | j) + 1) & ~j) {
-            const std::uint64_t t = ((a[k] >> j) ^ a[k | j]) & mask;
+            const Word t = ((a[k] >> j) ^ a[k | j]) & mask;
             a[k] ^= t << j;
             a[k | j] ^= t;
         }

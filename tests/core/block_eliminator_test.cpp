@@ -1,5 +1,5 @@
 // The three parts of the block eliminator, each against a plain model.
-#include "matrix/block_eliminator.hpp"
+#include "matrix/echelon_packed_blocks.hpp"
 #include "matrix/word_ops.hpp"
 
 #include <numeric>

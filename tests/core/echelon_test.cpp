@@ -1,4 +1,4 @@
-#include "matrix/echelon.hpp"
+#include "matrix/algorithms.hpp"
 
 #include "test_support.hpp"
 

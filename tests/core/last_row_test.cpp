@@ -1,6 +1,6 @@
 // The last-row reduction on ragged rows, where row 0 can change length when
 // it is exchanged with the last row: which length each rule reads.
-#include "matrix/echelon.hpp"
+#include "matrix/algorithms.hpp"
 
 #include "test_support.hpp"
 

@@ -139,7 +139,7 @@ TEST_P(Storage, SwapZeroTestAndAppends) {
 TEST(StorageTransitions, PackedAndBytesAgreeOnEveryEdit) {
     std::mt19937_64 random(7);
     const auto below = [&](std::uint64_t n) { return n == 0 ? 0 : random() % n; };
-    for (const Index width : std::vector<Index>{0, 1, 63, 64, 65, 127, 128, 129, 191, 192, 193}) {
+    for (const Index width : std::vector<Index>{0, 1, 63, 64, 65, 127, 128, 129, 191, 192, 193, 320, 577}) {
         for (int trial = 0; trial < 20; ++trial) {
             std::vector<Row> start(below(5), Row(width));
             for (Row& row : start)

@@ -4,8 +4,8 @@
 #include <random>
 #include <sstream>
 
-#include "matrix/echelon.hpp"
-#include "matrix/packed_rules.hpp"
+#include "matrix/algorithms.hpp"
+#include "matrix/packed_algorithms.hpp"
 #include "test_support.hpp"
 
 namespace quorvel {

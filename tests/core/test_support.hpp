@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "matrix/echelon.hpp"
+#include "matrix/algorithms.hpp"
 
 namespace quorvel::testing {
 

@@ -53,6 +53,16 @@ def arrays():
                 yield b
     a = a.astype(np.uint8)
     yield from (a[:, ::3], a[::2], a.T, np.asfortranarray(a), a[:0], a[:, :0], a.reshape(3, 4, 35), a[1])
+    # Big-endian entries out of range, read as native ones, would be 1.
+    yield from (np.array([[0, 256]], dtype=">i2"), np.array([[2**24, 0]], dtype=">u4"))
+    yield a.view(renamed(np.ndarray, "numpy.ndarray"))
+    yield [a[0].view(renamed(np.ndarray, "numpy.ndarray"))]
+
+
+def renamed(base, name):
+    """A subclass of `base` that calls itself `name` and whose items all read as 0."""
+    zeros = {"__getitem__": lambda self, i: ([0] * len(self))[i], "__iter__": lambda self: iter([0] * len(self))}
+    return type(name, (base,), zeros)
 
 
 BUFFER_ROWS = [
@@ -60,13 +70,23 @@ BUFFER_ROWS = [
     [array.array("B", [1, 1, 0]), array.array("q", [0, 1, 0])],
     [array.array("q", [1, 300])], [array.array("b", [1, -1])], [array.array("d", [1.0])],
     [memoryview(b"\x01").toreadonly()], memoryview(b"\x01\x00\x00\x01").cast("B", (2, 2)),
+    [renamed(array.array, "array.array")("B", [1, 1, 1])],
 ]
-BUFFER_ROWS[-2][0].release()
+BUFFER_ROWS[-3][0].release()
+NO_NUMPY = pytest.param(None, marks=pytest.mark.skip(reason="numpy is not installed for this interpreter"))
 
 
-@pytest.mark.parametrize("elements", BUFFER_ROWS + (list(arrays()) if np is not None else []))
+def edited(method, row):
+    m = Matrix([[0]] * len(row) if method == "append_column" else [])
+    getattr(m, method)(row)
+    return m
+
+
+@pytest.mark.parametrize("elements", BUFFER_ROWS + (list(arrays()) if np is not None else [NO_NUMPY]))
 def test_same_outcome_as_iteration(elements):
     assert outcome(lambda: Matrix(elements)) == outcome(lambda: Matrix(Plain(elements, unbuffered)))
     if not isinstance(elements, memoryview):  # a 2-D memoryview does not iterate
         rows = list(elements)
         assert outcome(lambda: Matrix(rows)) == outcome(lambda: Matrix([unbuffered(r) for r in rows]))
+        for method in ("append_row", "append_column") if rows else ():  # a row read as Matrix() reads it
+            assert outcome(lambda: edited(method, rows[0])) == outcome(lambda: edited(method, unbuffered(rows[0])))

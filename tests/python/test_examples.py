@@ -1,6 +1,7 @@
 """Every program in examples/ runs to its end: each asserts its own results."""
 
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -9,8 +10,13 @@ import pytest
 
 import quorvel
 
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+ROOT = Path(__file__).resolve().parents[2]
+EXAMPLES = ROOT / "examples"
 PROGRAMS = sorted(EXAMPLES.glob("*.py"))
+# The shell command that runs an example, as its docstring and the README
+# write it: run from the checkout after `cmake --workflow --preset example`.
+COMMAND = re.compile(r'PYTHONPATH=build/example/python "\$\(cat build/example/python3-executable\)" '
+                     r"(examples/\w+\.py)")
 
 
 def test_the_examples_are_all_there():
@@ -31,3 +37,18 @@ def test_example_runs_clean(program):
     assert done.returncode == 0, done.stderr
     assert done.stderr == ""
     assert done.stdout
+
+
+@pytest.mark.parametrize("program", PROGRAMS, ids=lambda program: program.name)
+def test_example_command_runs_as_written(program):
+    # Each docstring names its own program; the README's one sample may name any.
+    own = list(COMMAND.finditer(program.read_text(encoding="utf-8")))
+    assert [m[1] for m in own] == [f"examples/{program.name}"]
+    readme = COMMAND.finditer((ROOT / "README.md").read_text(encoding="utf-8"))
+    commands = [m[0] for m in own] + [m[0] for m in readme if m[1] == own[0][1]]
+    if not (ROOT / "build/example/python3-executable").is_file():
+        pytest.skip("no build/example: `cmake --workflow --preset example` has not run")
+    for command in commands:
+        done = subprocess.run(["sh", "-c", command], cwd=ROOT, capture_output=True, text=True,
+                              timeout=300)
+        assert done.returncode == 0, f"{command}\n{done.stderr}"

@@ -1,7 +1,11 @@
 """The examples in the README are run as they stand."""
 
 import doctest
+import os
 import pathlib
+import re
+import subprocess
+import sys
 
 README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
@@ -25,7 +29,7 @@ def test_readme_examples():
     globs = {"Matrix": quorvel.Matrix}
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     for number, block in enumerate(blocks):
-        if "import numpy" in block and not has_numpy():
+        if "numpy." in block and not has_numpy():
             continue
         test = parser.get_doctest(block, globs, f"README block {number}", str(README), 0)
         runner.run(test, clear_globs=False)
@@ -33,3 +37,23 @@ def test_readme_examples():
     result = runner.summarize(verbose=False)
     assert result.attempted > 10
     assert result.failed == 0
+
+
+def test_failure_report_sample_is_what_is_printed():
+    text = README.read_text(encoding="utf-8")
+    sample = text.split("naming the check that failed", 1)[1].split("```text\n", 1)[1]
+    sample = sample.split("```", 1)[0]
+    # The place in the sources moves with them: it is matched as a pattern.
+    place = r"src/matrix/[\w/]+\.[ch]pp:\d+:\d+"
+    first = place.join(map(re.escape, re.split(place, sample)))
+    later = "".join(first.splitlines(keepends=True)[:2])
+    import quorvel
+
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(quorvel.__file__))
+    code = ("from quorvel import Matrix\nm = Matrix([[1, 0], [0, 1]])\n"
+            "for _ in range(2):\n    try:\n        m.get(5, 0)\n"
+            "    except BaseException:\n        pass\n")
+    done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True,
+                          timeout=60)
+    assert done.returncode == 0
+    assert re.fullmatch(first + later, done.stderr), done.stderr

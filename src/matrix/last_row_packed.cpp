@@ -1,4 +1,4 @@
-// The last-row reductions and the rank on packed rows.
+// The last-row reductions on packed rows.
 //
 // One procedure serves both reductions; the `dep` variant differs in five
 // rules:
@@ -13,7 +13,8 @@
 //
 // Rows are named by their position in the reduction; `order_[p]` is the
 // stored row now at position p, and `lead_[p]` its leading position.
-#include "packed_rules.hpp"
+#include "packed_algorithms.hpp"
+#include "word_ops.hpp"
 
 #include "simd.hpp"
 
@@ -121,7 +122,7 @@ public:
             const auto [match, candidate] = ordered_ ? scan_ordered(p) : scan(p);
             if (match != k_none) {
                 add(last_, match, p);
-                lead_[last_] = leading(row(last_), stride_, p / k_word_bits);
+                lead_[last_] = leading(row(last_), stride_, word_of(p));
             } else if (candidate != k_none) {
                 exchange_with_last(candidate);
             } else if constexpr (Dep) {
@@ -152,7 +153,7 @@ private:
     // Row at position `source` into the row at position `target`, both with
     // their leading position at or after column `from`.
     void add(Index target, Index source, Index from) {
-        const Index word = from / k_word_bits;
+        const Index word = word_of(from);
         xor_into(row(target) + word, row(source) + word, stride_ - word);
         log_.push(target, source);
     }
@@ -163,7 +164,7 @@ private:
     // often it was exchanged.
     void exchange(Index a, Index b) {
         if (direct_) {
-            std::swap_ranges(w_.row(a), w_.row(a) + stride_, w_.row(b));
+            swap_words(w_.row(a), w_.row(b), stride_);
             swapped_words_ += 2 * stride_;
             if (swapped_words_ > n_) {
                 direct_ = false;
@@ -295,21 +296,5 @@ private:
 RowLog echelon_form_last_row_in_place(PackedRows& w) { return LastRowReduction<false>(w).run(); }
 
 RowLog echelon_form_last_row_dep_in_place(PackedRows& w) { return LastRowReduction<true>(w).run(); }
-
-Index rank(const PackedRows& m) {
-    const Index stride = m.stride();
-    std::vector<Word> seen(stride, 0);
-    Index distinct = 0;
-    for (Index r = 0; r < m.nrows(); ++r) {
-        const Index j = leading(m.row(r), stride);
-        if (j == k_no_lead)
-            continue;
-        const Word bit = Word{1} << (j % k_word_bits);
-        Word& word = seen[j / k_word_bits];
-        distinct += (word & bit) == 0 ? 1 : 0;
-        word |= bit;
-    }
-    return distinct;
-}
 
 }  // namespace quorvel::packed

@@ -1,5 +1,5 @@
-// The eliminations on packed rows.
-#include "packed.hpp"
+// Rank and kernel read off packed rows.
+#include "packed_algorithms.hpp"
 
 #include <algorithm>
 #include <array>
@@ -32,18 +32,17 @@ PackedRows kernel(const PackedRows& m) {
     // Staircase walk.
     std::vector<Index> pivots;  // pivots[t]: the column of pivot t, held by row t
     for (Index j = 0; j < width && pivots.size() < n; ++j)
-        if ((m.row(pivots.size())[j / 64] >> (j % 64)) & 1U)
+        if (bit(m.row(pivots.size()), j))
             pivots.push_back(j);
     const Index rank = pivots.size();
     if (width == rank)
         return {};
 
-    std::vector<Word> free_columns(stride, 0);
-    for (Index j = 0; j < width; ++j)
-        free_columns[j / 64] |= Word{1} << (j % 64);
-    std::vector<Word> earlier_pivots(stride, 0);
+    std::vector<Word> free_columns(stride, ~Word{0});
+    free_columns[stride - 1] = last_word_mask(width);
     for (const Index p : pivots)
-        free_columns[p / 64] &= ~(Word{1} << (p % 64));
+        free_columns[word_of(p)] &= ~(Word{1} << bit_of(p));
+    std::vector<Word> earlier_pivots(stride, 0);
 
     // values[t * stride ...]: A_t.
     std::vector<Word> values(rank * stride);
@@ -57,9 +56,9 @@ PackedRows kernel(const PackedRows& m) {
         }
         if (dependent)
             for (Index s = 0; s < t; ++s)
-                if ((row[pivots[s] / 64] >> (pivots[s] % 64)) & 1U)
+                if (bit(row, pivots[s]))
                     xor_into(a, values.data() + s * stride, stride);
-        earlier_pivots[pivots[t] / 64] |= Word{1} << (pivots[t] % 64);
+        set_bit(earlier_pivots.data(), pivots[t]);
     }
 
     // Vector of free column f: 1 at f, bit f of A_t at pivot column p_t.
@@ -92,12 +91,26 @@ PackedRows kernel(const PackedRows& m) {
                 Word* v = basis.row(vector);
                 for (Word set = square[lowest_bit(f)]; set != 0; set &= set - 1) {
                     const Index p = pivots[t0 + lowest_bit(set)];
-                    v[p / 64] |= Word{1} << (p % 64);
+                    set_bit(v, p);
                 }
             }
         }
     }
     return basis;
+}
+
+Index rank(const PackedRows& m) {
+    const Index stride = m.stride();
+    std::vector<Word> seen(stride, 0);
+    Index distinct = 0;
+    for (Index r = 0; r < m.nrows(); ++r) {
+        const Index j = leading(m.row(r), stride);
+        if (j == k_no_lead)
+            continue;
+        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
+        set_bit(seen.data(), j);
+    }
+    return distinct;
 }
 
 }  // namespace quorvel::packed

@@ -40,7 +40,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "packed.hpp"
+#include "packed_algorithms.hpp"
 
 namespace quorvel::packed::block {
 

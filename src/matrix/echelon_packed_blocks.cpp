@@ -1,4 +1,5 @@
-#include "block_eliminator.hpp"
+// The three parts of the block eliminator: pivot search, tables, log.
+#include "echelon_packed_blocks.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -10,9 +11,6 @@
 namespace quorvel::packed {
 namespace block {
 namespace {
-
-// Bits 0 .. n-1, for n <= 64.
-constexpr Word low_bits(unsigned n) { return n >= 64 ? ~Word{0} : (Word{1} << n) - 1; }
 
 // dst ^= the rows of `sources`, eight at a time.
 void add_rows(Word* dst, const Word* const* sources, unsigned count, Index len) {
@@ -84,7 +82,7 @@ void PivotSearch::find(const PackedRows& w, std::vector<Index>& order, Index fir
     p.found = 0;
     p.columns = 0;
     const Index n = w.nrows();
-    const Index cols = std::min<Index>(64, w.ncols() - 64 * word);
+    const Index cols = std::min<Index>(k_word_bits, w.ncols() - word * k_word_bits);
     std::array<const Word*, k_max_pivots> sources;
     Index c = 0;
     while (c < cols && first + p.found < n) {
@@ -255,7 +253,7 @@ Word Tables::reduce(Word* row) const {
 // Log emission.
 // ---------------------------------------------------------------------------
 LogEmitter::LogEmitter(Index nrows, unsigned max_pivots)
-    : nrows_(nrows), chunks_((nrows + 63) / 64), bits_(max_pivots * chunks_) {}
+    : nrows_(nrows), chunks_(words_for(nrows)), bits_(max_pivots * chunks_) {}
 
 void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
     const unsigned found = p.found;
@@ -322,8 +320,8 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
     std::array<std::size_t, k_max_pivots> count{};
     std::array<Word, 64> square;
     for (Index c = 0; c < chunks_; ++c) {
-        const Index base = 64 * c;
-        const Index rows = std::min<Index>(64, nrows_ - base);
+        const Index base = c * k_word_bits;
+        const Index rows = std::min<Index>(k_word_bits, nrows_ - base);
         Word any = 0;
         for (Index k = 0; k < rows; ++k) {
             square[k] = masks[base + k];
@@ -362,76 +360,4 @@ void LogEmitter::emit(const Pivots& p, Index first, Words& masks, RowLog& log) {
 }
 
 }  // namespace block
-
-// ---------------------------------------------------------------------------
-// The three parts, block after block.
-// ---------------------------------------------------------------------------
-namespace {
-
-class BlockEliminator {
-public:
-    explicit BlockEliminator(PackedRows& w)
-        : w_(w), n_(w.nrows()), max_pivots_(static_cast<unsigned>(std::min<Index>({block::k_max_pivots, w.nrows(), w.ncols()}))),
-          log_(w.nrows()), order_(w.nrows()), masks_(w.nrows()), search_(w.nrows(), w.stride(), max_pivots_),
-          emitter_(w.nrows(), max_pivots_) {
-        std::iota(order_.begin(), order_.end(), Index{0});
-        // Each pivot logs at most its exchange and one run of rows.
-        const Index pivots = std::min(w.nrows(), w.ncols());
-        log_.reserve(3 * pivots);
-        log_.reserve_runs(pivots);
-    }
-
-    RowLog run() {
-        Index i = 0;
-        for (Index word = 0; word < w_.stride() && i < n_; ++word)
-            i = block(word, i);
-        w_.permute(order_);
-        return std::move(log_);
-    }
-
-private:
-    Index block(Index word, Index first) {
-        search_.find(w_, order_, first, word, pivots_);
-        const unsigned found = pivots_.found;
-        if (found == 0)
-            return first;
-        tables_.build(pivots_, search_, n_ - found);
-        const Word columns = pivots_.columns;
-        for (Index p = 0; p < n_; ++p) {
-            if (p == first) {
-                p += found - 1;
-                continue;
-            }
-            Word* row = w_.row(order_[p]) + word;
-            if (p + 4 < n_)
-                __builtin_prefetch(w_.row(order_[p + 4]) + word);
-            masks_[p] = (row[0] & columns) == 0 ? 0 : tables_.reduce(row);
-        }
-        const Index len = search_.len();
-        for (unsigned t = 0; t < found; ++t)
-            std::memcpy(w_.row(pivots_.row[t]) + word, search_.reduced_row(t), len * sizeof(Word));
-        emitter_.emit(pivots_, first, masks_, log_);
-        return first + found;
-    }
-
-    PackedRows& w_;
-    const Index n_;
-    const unsigned max_pivots_;
-    RowLog log_;
-    std::vector<Index> order_;  // order_[p]: the packed row at position p
-    block::Words masks_;  // per position
-    block::Pivots pivots_;
-    block::PivotSearch search_;
-    block::Tables tables_;
-    block::LogEmitter emitter_;
-};
-
-}  // namespace
-
-RowLog echelon_form_in_place(PackedRows& w) {
-    if (w.nrows() == 0 || w.ncols() == 0)
-        return RowLog(w.nrows());
-    return BlockEliminator(w).run();
-}
-
 }  // namespace quorvel::packed

@@ -1,12 +1,14 @@
-// Eliminations over GF(2): reduced row echelon forms with their row-operation
-// logs, the last-row reduction, and rank and kernel read off an echelon form.
+// The GF(2) algorithms, by family: reduced row echelon forms with their
+// row-operation logs (echelon*.cpp), the last-row reduction (last_row*.cpp),
+// and rank and kernel read off an echelon form (rank_kernel*.cpp).
 //
-// The functions in `quorvel` are the ones to call: packed matrices take the
-// word-parallel implementations, matrices held as bytes the exact ones.  Each
-// has an exact implementation in `quorvel::exact` that works entry by entry
-// on the bytes (of a copy, for packed input) and defines the behaviour for
-// every input: ragged rows, entries other than 0 and 1, and the failure raised
-// at the exact entry.
+// The functions in `quorvel` are the ones to call: each family's choice
+// (echelon.cpp, last_row.cpp, rank_kernel.cpp) gives packed matrices to its
+// packed half (*_packed.cpp, packed_algorithms.hpp) and matrices held as
+// bytes to its byte half (*_bytes.cpp).  The byte half, in `quorvel::exact`,
+// works entry by entry on the bytes (of a copy, for packed input) and defines
+// the behaviour for every input: ragged rows, entries other than 0 and 1, and
+// the failure raised at the exact entry.
 #pragma once
 
 #include <vector>
