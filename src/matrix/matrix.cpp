@@ -84,6 +84,14 @@ Byte Matrix::get(Index row, Index col) const {
     return r[col];
 }
 
+Index Matrix::leading(Index i) const {
+    if (packed_)
+        return packed::leading(bits_.row(i), bits_.stride());
+    const Row& row = bytes_[i];
+    const auto it = std::find(row.begin(), row.end(), Byte{1});
+    return it == row.end() ? k_no_lead : static_cast<Index>(it - row.begin());
+}
+
 Matrix Matrix::sub_matrix(Index start, Index end) const {
     if (end < start)
         panic(slice_order_message(start, end));

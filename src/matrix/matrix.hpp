@@ -65,6 +65,10 @@ public:
     /// Length of row `i` (in range), whatever the representation.
     [[nodiscard]] Index row_length(Index i) const { return packed_ ? bits_.ncols() : bytes_[i].size(); }
 
+    /// The column of the first entry of row `i` (in range) that equals 1,
+    /// or k_no_lead when none does.
+    [[nodiscard]] Index leading(Index i) const;
+
     /// Entry (row, col), checked against the row count and that row's own length.
     [[nodiscard]] Byte get(Index row, Index col) const;
 

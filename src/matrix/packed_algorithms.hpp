@@ -38,6 +38,9 @@ namespace quorvel::packed {
 /// row.
 [[nodiscard]] Index rank(const PackedRows& m);
 
+/// lead[r] = leading(w.row(r), w.stride()) for every row r.
+void find_leads(const PackedRows& w, Index* lead);
+
 /// The kernel basis that `exact::kernel` computes, one vector per row.
 [[nodiscard]] PackedRows kernel(const PackedRows& m);
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "algorithms.hpp"
+#include "last_row.hpp"
 
 namespace quorvel::exact {
 namespace {
@@ -20,15 +21,7 @@ const Matrix& as_bytes(const Matrix& m, Matrix& copy) {
 Index rank(const Matrix& input) {
     Matrix copy;
     const Matrix& m = as_bytes(input, copy);
-    std::vector<Index> leading_columns;
-    for (const Row& row : m.byte_rows()) {
-        const auto it = std::find(row.begin(), row.end(), Byte{1});
-        if (it != row.end())
-            leading_columns.push_back(static_cast<Index>(it - row.begin()));
-    }
-    std::sort(leading_columns.begin(), leading_columns.end());
-    return static_cast<Index>(
-        std::unique(leading_columns.begin(), leading_columns.end()) - leading_columns.begin());
+    return distinct_leading_positions(m.nrows(), [&](Index i) { return m.leading(i); });
 }
 
 std::vector<Row> kernel(const Matrix& input) {

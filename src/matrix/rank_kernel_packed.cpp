@@ -7,6 +7,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "last_row.hpp"
 #include "word_ops.hpp"
 
 namespace quorvel::packed {
@@ -23,61 +24,92 @@ namespace quorvel::packed {
 // the A_s of the earlier pivots s whose column holds a 1 in row_t.  On an
 // echelon form no row has a 1 in an earlier pivot column and A_t is just the
 // free part of row_t.
+//
+// A_t is kept only in the words that hold a free column: a random square
+// matrix has one or two of them, and its kernel then reads little more than
+// the part of each row left of the previous pivot, where the earlier pivot
+// columns lie.
 // ---------------------------------------------------------------------------
-PackedRows kernel(const PackedRows& m) {
+namespace {
+
+struct Staircase {
+    std::vector<Index> pivots;      // pivots[t]: the column of pivot t, held by row t
+    std::vector<Word> free_mask;    // the free columns, as a row (when there are any)
+    std::vector<Index> free_words;  // the words of free_mask that are not 0
+};
+
+Staircase staircase(const PackedRows& m) {
     const Index n = m.nrows();
     const Index width = m.ncols();
-    const Index stride = m.stride();
+    Staircase s;
+    s.pivots.reserve(std::min(n, width));
+    for (Index j = 0; j < width && s.pivots.size() < n; ++j)
+        if (bit(m.row(s.pivots.size()), j))
+            s.pivots.push_back(j);
+    if (s.pivots.size() == width)
+        return s;  // no free column, and possibly no word at all
+    s.free_mask.assign(m.stride(), ~Word{0});
+    s.free_mask.back() = last_word_mask(width);
+    for (const Index p : s.pivots)
+        s.free_mask[word_of(p)] &= ~(Word{1} << bit_of(p));
+    for (Index k = 0; k < m.stride(); ++k)
+        if (s.free_mask[k] != 0)
+            s.free_words.push_back(k);
+    return s;
+}
 
-    // Staircase walk.
-    std::vector<Index> pivots;  // pivots[t]: the column of pivot t, held by row t
-    for (Index j = 0; j < width && pivots.size() < n; ++j)
-        if (bit(m.row(pivots.size()), j))
-            pivots.push_back(j);
-    const Index rank = pivots.size();
-    if (width == rank)
-        return {};
-
-    std::vector<Word> free_columns(stride, ~Word{0});
-    free_columns[stride - 1] = last_word_mask(width);
-    for (const Index p : pivots)
-        free_columns[word_of(p)] &= ~(Word{1} << bit_of(p));
-    std::vector<Word> earlier_pivots(stride, 0);
-
-    // values[t * stride ...]: A_t.
-    std::vector<Word> values(rank * stride);
+// values[t * free_words ...]: A_t over the words that hold free columns.
+std::vector<Word> pivot_values(const PackedRows& m, const Staircase& s) {
+    const Index rank = s.pivots.size();
+    const Index nf = s.free_words.size();
+    std::vector<Word> values(rank * nf);
+    std::vector<Word> earlier_pivots(m.stride(), 0);
     for (Index t = 0; t < rank; ++t) {
         const Word* row = m.row(t);
-        Word* a = values.data() + t * stride;
+        Word* a = values.data() + t * nf;
+        for (Index i = 0; i < nf; ++i)
+            a[i] = row[s.free_words[i]] & s.free_mask[s.free_words[i]];
+        // The earlier pivots all lie at or left of pivot t - 1.
         bool dependent = false;
-        for (Index k = 0; k < stride; ++k) {
-            a[k] = row[k] & free_columns[k];
+        const Index words = t == 0 ? 0 : word_of(s.pivots[t - 1]) + 1;
+        for (Index k = 0; k < words; ++k)
             dependent = dependent || (row[k] & earlier_pivots[k]) != 0;
-        }
         if (dependent)
-            for (Index s = 0; s < t; ++s)
-                if (bit(row, pivots[s]))
-                    xor_into(a, values.data() + s * stride, stride);
-        set_bit(earlier_pivots.data(), pivots[t]);
+            for (Index e = 0; e < t; ++e)
+                if (bit(row, s.pivots[e]))
+                    xor_into(a, values.data() + e * nf, nf);
+        set_bit(earlier_pivots.data(), s.pivots[t]);
     }
+    return values;
+}
+
+}  // namespace
+
+PackedRows kernel(const PackedRows& m) {
+    const Index width = m.ncols();
+    const Staircase s = staircase(m);
+    const Index rank = s.pivots.size();
+    if (width == rank)
+        return {};
+    const std::vector<Word> values = pivot_values(m, s);
+    const Index nf = s.free_words.size();
 
     // Vector of free column f: 1 at f, bit f of A_t at pivot column p_t.
     // A_t is read 64 pivots by 64 free columns at a time, transposed.
     PackedRows basis(width - rank, width);
-    std::fill(basis.row(0), basis.row(0) + basis.nrows() * stride, Word{0});
+    std::fill(basis.row(0), basis.row(0) + basis.nrows() * m.stride(), Word{0});
     std::array<Word, 64> square{};
     Index next_vector = 0;
-    for (Index k = 0; k < stride; ++k) {
-        if (free_columns[k] == 0)
-            continue;
+    for (Index i = 0; i < nf; ++i) {
+        const Index k = s.free_words[i];
         const Index first_vector = next_vector;
-        for (Word f = free_columns[k]; f != 0; f &= f - 1)
+        for (Word f = s.free_mask[k]; f != 0; f &= f - 1)
             basis.row(next_vector++)[k] = Word{1} << lowest_bit(f);
         for (Index t0 = 0; t0 < rank; t0 += 64) {
             const Index count = std::min<Index>(64, rank - t0);
             Word any = 0;
             for (Index t = 0; t < count; ++t) {
-                square[t] = values[(t0 + t) * stride + k];
+                square[t] = values[(t0 + t) * nf + i];
                 any |= square[t];
             }
             if (any == 0)
@@ -87,12 +119,10 @@ PackedRows kernel(const PackedRows& m) {
             transpose64(square.data());
             // square[b]: for free column 64k + b, the pivots t0 + t set.
             Index vector = first_vector;
-            for (Word f = free_columns[k]; f != 0; f &= f - 1, ++vector) {
+            for (Word f = s.free_mask[k]; f != 0; f &= f - 1, ++vector) {
                 Word* v = basis.row(vector);
-                for (Word set = square[lowest_bit(f)]; set != 0; set &= set - 1) {
-                    const Index p = pivots[t0 + lowest_bit(set)];
-                    set_bit(v, p);
-                }
+                for (Word set = square[lowest_bit(f)]; set != 0; set &= set - 1)
+                    set_bit(v, s.pivots[t0 + lowest_bit(set)]);
             }
         }
     }
@@ -100,17 +130,9 @@ PackedRows kernel(const PackedRows& m) {
 }
 
 Index rank(const PackedRows& m) {
-    const Index stride = m.stride();
-    std::vector<Word> seen(stride, 0);
-    Index distinct = 0;
-    for (Index r = 0; r < m.nrows(); ++r) {
-        const Index j = leading(m.row(r), stride);
-        if (j == k_no_lead)
-            continue;
-        distinct += bit(seen.data(), j) ? Index{0} : Index{1};
-        set_bit(seen.data(), j);
-    }
-    return distinct;
+    std::vector<Index> lead(m.nrows());
+    find_leads(m, lead.data());
+    return distinct_leading_positions(m.nrows(), [&](Index i) { return lead[i]; });
 }
 
 }  // namespace quorvel::packed

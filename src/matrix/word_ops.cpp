@@ -11,9 +11,14 @@ namespace {
 // Four words as one value: one AVX2 register, or two SSE2 or NEON registers.
 using Quad = Word __attribute__((vector_size(32)));
 
+// Passed by reference: a Quad returned by value would change the ABI
+// between the AVX2 and the baseline clones.
+__attribute__((always_inline)) inline void load(Quad& x, const Word* p) { std::memcpy(&x, p, sizeof x); }
+__attribute__((always_inline)) inline void store(Word* p, const Quad& x) { std::memcpy(p, &x, sizeof x); }
+
 __attribute__((always_inline)) inline void xor_quad(Quad& x, const Word* p) {
     Quad y;
-    std::memcpy(&y, p, sizeof y);
+    load(y, p);
     x ^= y;
 }
 
@@ -26,9 +31,9 @@ __attribute__((always_inline)) inline void xor_sum(Word* dst,
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
-        std::memcpy(&x, dst + k, sizeof x);
+        load(x, dst + k);
         (xor_quad(x, s[Q] + k), ...);
-        std::memcpy(dst + k, &x, sizeof x);
+        store(dst + k, x);
     }
     for (; k < len; ++k) {
         Word x = dst[k];
@@ -64,11 +69,9 @@ void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len) {
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
-        Quad y;
-        std::memcpy(&x, a + k, sizeof x);
-        std::memcpy(&y, b + k, sizeof y);
-        x ^= y;
-        std::memcpy(dst + k, &x, sizeof x);
+        load(x, a + k);
+        xor_quad(x, b + k);
+        store(dst + k, x);
     }
     for (; k < len; ++k)
         dst[k] = a[k] ^ b[k];
@@ -98,10 +101,10 @@ void swap_words(Word* a, Word* b, std::size_t len) {
     for (; k + 4 <= len; k += 4) {
         Quad x;
         Quad y;
-        std::memcpy(&x, a + k, sizeof x);
-        std::memcpy(&y, b + k, sizeof y);
-        std::memcpy(a + k, &y, sizeof y);
-        std::memcpy(b + k, &x, sizeof x);
+        load(x, a + k);
+        load(y, b + k);
+        store(a + k, y);
+        store(b + k, x);
     }
     for (; k < len; ++k)
         std::swap(a[k], b[k]);

@@ -223,62 +223,65 @@ class Matrix:
         return None
 
     def _reduce_last_row(self, dep):
+        """Both last-row reductions, step by step as their rules read; `dep`
+        picks the variant of rules (D1) to (D5)."""
         n = len(self.rows)
         if n == 0:
-            raise index_failure(0, U64 - 1)
-        w = self.clone()
-        rows = w.rows
-        last = n - 1
-        limit = len(rows[0])
-        log = []
-        cleared = False
-        for _ in range(limit):
-            p = self._leading(rows[last])
+            raise index_failure(0, U64 - 1)  # the last-row index n - 1, wrapped
+        work, log = self.clone(), []
+        last, w = n - 1, len(self.rows[0])
+
+        def lead(row):
+            return next((j for j, x in enumerate(row) if x == 1), None)
+
+        # Reduction: at most w iterations; only one that begins with a last
+        # row without a 1 leads on to the upward pass.
+        for _ in range(w):
+            p = lead(work.rows[last])
             if p is None:
-                cleared = True
                 break
-            best = n - 1 if dep else n
-            candidate = match = None
-            for i in range(n - 1):
-                q = self._leading(rows[i])
+            best = n - 1 if dep else n  # (D1)
+            match = candidate = None
+            for i in range(last):
+                q = lead(work.rows[i])
                 if q == p:
                     match = i
                     break
-                if q is None:
-                    if candidate is None:
-                        candidate = i
+                if q is None:  # (D2)
+                    candidate = i if candidate is None else candidate
                     if dep:
                         continue
                     break
                 if q > p and q - p < best:
                     candidate, best = i, q - p
             if match is not None:
-                w.add_rows(last, match)
+                work.add_rows(last, match)
                 log.append((last, match))
             elif candidate is not None:
-                w.swap_rows(last, candidate)
+                work.swap_rows(last, candidate)
                 log += [(candidate, last), (last, candidate), (candidate, last)]
             elif dep:
-                return w, log
+                return work, log  # (D3): nothing would change again
             else:
                 raise ModelPanic(UNWRAP_NONE)
-        if not cleared:
-            return w, log
-        for t in range(n - 2 if dep else n - 1, 0, -1):
+        else:
+            return work, log
+
+        # Upward pass over neighbouring rows, once, from the bottom up.
+        for t in range(n - 2 if dep else n - 1, 0, -1):  # (D4)
             u = t - 1
-            if all(value == 0 for value in rows[t]):
+            if all(x == 0 for x in work.rows[t]):
                 continue
-            pt = self._leading(rows[t])
+            pt, pu = lead(work.rows[t]), lead(work.rows[u])
             if pt is None:
                 raise ModelPanic(UNWRAP_NONE)
-            pu = self._leading(rows[u])
             if pu is None or pt < pu:
-                rows[t], rows[u] = rows[u], rows[t]
+                work.rows[t], work.rows[u] = work.rows[u], work.rows[t]
                 log += [(t, u), (u, t), (t, u)]
-            elif pt == pu and (not dep or pt == len(rows[0]) - 1):
-                w.add_rows(t, u)
+            elif pt == pu and (not dep or pt == len(work.rows[0]) - 1):  # (D5)
+                work.add_rows(t, u)
                 log.append((t, u))
-        return w, log
+        return work, log
 
     def echelon_form_last_row(self):
         return self._reduce_last_row(dep=False)

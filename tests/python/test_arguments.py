@@ -16,7 +16,10 @@ FUNCTIONS = {
     "append_row": (("v",), None),
     "append_column": (("v",), None),
 }
-VALUES = {"elements": [[1, 0]], "v": [1, 0]}
+# Values told apart by every two-parameter method but swap_rows, on ROWS.
+VALUES = {"elements": [[1, 0]], "v": [1, 0, 1], "row": 1, "col": 2, "start": 1, "end": 3,
+          "target": 0, "source": 2, "row1": 0, "row2": 2}
+ROWS = [[0, 1, 1], [0, 0, 1], [1, 0, 0]]
 
 
 def callable_for(name):
@@ -41,12 +44,21 @@ def type_error(call, *args, **kwargs):
 @pytest.mark.parametrize("name", FUNCTIONS)
 class TestEveryFunction:
     def test_positional_and_keyword_binding_agree(self, name):
-        names, call = callable_for(name)
+        def outcome(*args, **kwargs):
+            m = Matrix(ROWS)
+            try:
+                result = (FUNCTIONS[name][1] or getattr(m, name))(*args, **kwargs)
+            except BaseException as error:
+                result = (type(error), str(error))
+            return repr(result), m.to_list()
+
+        names = FUNCTIONS[name][0]
         args = [value(p) for p in names]
-        call(*args)
-        call(**{p: value(p) for p in reversed(names)})
+        positional = outcome(*args)
+        assert outcome(**{p: value(p) for p in reversed(names)}) == positional
         if len(names) == 2:
-            call(args[0], **{names[1]: args[1]})
+            assert outcome(args[0], **{names[1]: args[1]}) == positional
+            assert (outcome(*args[::-1]) == positional) == (name == "swap_rows")
 
     def test_too_many_positional_values_come_first(self, name):
         names, call = callable_for(name)

@@ -152,6 +152,16 @@ def test_append_column_grows_each_row_and_keeps_partial_edits(rows, v, message, 
     assert m.to_list() == after
 
 
+@pytest.mark.parametrize("rows", [32, 70])
+def test_append_column_of_one_entry_other_than_0_and_1_anywhere(rows):
+    for at in range(rows):
+        m = Matrix([[0]] * rows)
+        v = [1] * rows
+        v[at] = 2
+        m.append_column(v)
+        assert m.to_list() == [[0, x] for x in v]
+
+
 @pytest.mark.parametrize("method", ["append_row", "append_column"])
 def test_refused_v_leaves_matrix_unchanged(method):
     def stream():

@@ -1,9 +1,11 @@
 """Allocation failure: every method, with each successive allocation of the
-call made to fail in turn (CPython's _testcapi.set_nomemory), either alone
-or with every allocation after it.  The call ends with MemoryError or
-PanicException, the process never aborts, the
-object stays usable and, unless the method edits in place, unchanged, and
-repeated failures leak nothing.
+call made to fail in turn, either alone or with every allocation after it:
+the interpreter's (CPython's _testcapi.set_nomemory), or the C++ runtime's,
+which the interpreter's hooks never see (failing_new.cpp, an operator new
+built with the tests and preloaded).  The call ends with MemoryError or
+PanicException, the process never aborts, the object stays usable and
+consistent, unless the method edits in place unchanged, else unchanged or
+edited whole, and repeated failures leak nothing.
 
 Each case runs in a fresh interpreter (this file run as a script), so that
 the first failures also meet the PanicException type not made yet.
@@ -19,9 +21,11 @@ import pytest
 from support import EMULATED, SANITIZED
 
 ALLOCATE_NOTHING = {"add_rows", "is_zero_row", "ncols", "nrows", "rank", "swap_rows"}
+CXX_ALLOCATING = {"copy", "echelon_form", "kernel", "append_column_wide", "append_column_to_bytes",
+                  "append_column_of_bytes"}
 
-# Each allocation fails with every one after it and, on CPython 3.10, also
-# alone.  From 3.11 on, a call that fails with an allocation failing alone can
+# Each allocation fails with every one after it and also alone; the
+# interpreter's alone only on CPython 3.10.  From 3.11 on, a call that fails with an allocation failing alone can
 # end in "SystemError: error return without exception set" that is the
 # interpreter's own: the method returns NULL with its exception set (the
 # TypeError of m.get(1, 2, 3), say), the next allocation, of a frame object
@@ -64,17 +68,32 @@ CASES = {
     "append_row": ([[1, 0]], "m.append_row(Hinted([1, 0, 1], 3))", True),
     "append_column": ([[1, 0], [0, 1]], "m.append_column([1, 0, 1])", True),
     "append_column_short": ([[1, 0], [0, 1]], "m.append_column((1,))", True),
+    "append_column_wide": ([[1, 0] * 64, [0, 1] * 64], "m.append_column([1, 1])", True),
+    "append_column_to_bytes": ([[1, 0], [0, 1], [1, 1]], "m.append_column([2, 0, 1])", True),
+    "append_column_of_bytes": ([[1, 0], [0, 2], [1, 1]], "m.append_column([1, 0, 1])", True),
     "rank": ([[1, 0, 1], [0, 1, 1]], "m.rank()", False),
     "kernel": ([[1, 0, 1, 1], [0, 1, 1, 0]], "m.kernel()", False),
     "repr": ([[1, 0, 1], [0, 1]], "repr(m)", False),
 }
 
 
-def sweep(name):
+# The operator new that fails on demand, when ctest built it.
+FAILING_NEW = os.environ.get("QUORVEL_FAILING_NEW")
+# Attempts in a row that end as without a failure, to end a sweep: the
+# interpreter allocates on its own at times, the C++ runtime only for the call.
+TAIL = {"python": 40, "cxx": 5}
+
+
+def sweep(name, hook, storage):
     """Runs case `name` once per allocation that can fail, in this process."""
+    import ctypes
     import gc
 
     import _testcapi
+
+    # Called directly, not through a Python function whose frame could fail.
+    failing_new = ctypes.CDLL(FAILING_NEW) if hook == "cxx" else None
+    stop = _testcapi.remove_mem_hooks if hook == "python" else failing_new.quorvel_fail_new_off
 
     from quorvel import Matrix
 
@@ -112,19 +131,24 @@ def sweep(name):
     # able to fail too.
 
     rows, source, edits = CASES[name]
+    if storage == "bytes":  # a row of 2s keeps the rows off packed storage
+        rows = rows + [[2] * len(rows[0] if rows else [0])]
     code = compile(source, name, "eval")
     namespace = {"Matrix": Matrix, "Hinted": Hinted, "ReRaise": ReRaise}
 
     def attempt(m, start, alone):
         namespace["m"] = m
         # Only allocation `start` fails, or it and every one after it.
-        _testcapi.set_nomemory(start, start + 1 if alone else 0)
+        if hook == "python":
+            _testcapi.set_nomemory(start, start + 1 if alone else 0)
+        else:
+            failing_new.quorvel_fail_new(start, alone)
         try:
             result = eval(code, namespace)
         except BaseException as error:
-            _testcapi.remove_mem_hooks()
+            stop()
             return False, error
-        _testcapi.remove_mem_hooks()
+        stop()
         return True, result
 
     def describe(outcome):
@@ -140,26 +164,40 @@ def sweep(name):
         except BaseException as error:
             return False, error
 
-    natural = describe(plain(Matrix(rows)))
+    m = Matrix(rows)
+    natural = describe(plain(m))
+    edited = m.to_list()
+
+    def reads(m):
+        """What the reading methods see: the same for any matrix of the same rows."""
+        return [describe(plain_call(m, name)) for name in ("ncols", "echelon_form", "kernel", "copy")]
+
+    def plain_call(m, name):
+        try:
+            return True, getattr(m, name)()
+        except BaseException as error:
+            return False, error
     # CPython 3.10 sets up a code object's inline caches on its 1024th run,
     # and frees a buffer twice when that allocation fails.  Run the Python
     # code of the case that often first, so that no allocation of the
     # interpreter's own caches falls into a failing window.
-    for _ in range(1100):
+    for _ in range(1100 if hook == "python" else 0):
         plain(Matrix(rows))
     outcomes = []
-    for alone in ALONE:
+    for alone in ALONE if hook == "python" else (False, True):
         start = 0
         unfailed = 0  # consecutive attempts that ended as without a failure
-        while unfailed < 40 and start < 2000:
+        while unfailed < TAIL[hook] and start < 2000:
             m = Matrix(rows)
             outcome = describe(attempt(m, start, alone))
             state = m.to_list()
+            consistent = reads(m) == reads(Matrix(state)) and repr(m) == str(state)
             # The object is usable afterwards: it can be read and edited.
             m.append_row([1])
             m.copy().swap_rows(0, m.nrows() - 1)
             unfailed = unfailed + 1 if outcome == natural else 0
-            outcomes.append({"start": start, "alone": alone, "outcome": outcome, "state": state})
+            outcomes.append({"start": start, "alone": alone, "outcome": outcome, "state": state,
+                             "consistent": consistent})
             start += 1
 
     # Leaks: repeat every failing attempt; what stays must not grow with the
@@ -174,12 +212,12 @@ def sweep(name):
         gc.collect()
         blocks.append(sys.getallocatedblocks())
     return {"natural": natural, "outcomes": outcomes, "blocks": blocks, "edits": edits,
-            "rows": rows}
+            "rows": rows, "edited": edited}
 
 
-def run_case(name):
-    env = dict(os.environ)
-    process = subprocess.run([sys.executable, "-X", "dev", "-W", "error", __file__, name],
+def run_case(name, hook, storage):
+    env = dict(os.environ, **({"LD_PRELOAD": FAILING_NEW} if hook == "cxx" else {}))
+    process = subprocess.run([sys.executable, "-X", "dev", "-W", "error", __file__, name, hook, storage],
                              capture_output=True, text=True, env=env, timeout=300)
     assert process.returncode == 0, (process.returncode, process.stderr[-3000:])
     assert "uncaught panic" not in process.stderr
@@ -194,22 +232,32 @@ REPRINTS_SLOWLY = pytest.mark.skipif(sys.version_info >= (3, 13),
                                      reason="CPython 3.13 prints tracebacks too slowly here")
 
 
+NO_FAILING_NEW = pytest.mark.skipif(FAILING_NEW is None or SANITIZED,
+                                    reason="no operator new of the tests' own comes first")
+
+
+@pytest.mark.parametrize("hook, storage", [("python", "as given"),
+                                           pytest.param("cxx", "as given", marks=NO_FAILING_NEW),
+                                           pytest.param("cxx", "bytes", marks=NO_FAILING_NEW)])
 @pytest.mark.parametrize("name", [
     pytest.param(name, marks=REPRINTS_SLOWLY) if name.startswith("get_reraised_panic") else name
     for name in sorted(CASES)])
-def test_every_allocation_failure_ends_in_an_exception(name):
-    report = run_case(name)
+def test_every_allocation_failure_ends_in_an_exception(name, hook, storage):
+    report = run_case(name, hook, storage)
     final = report["natural"]
     outcomes = report["outcomes"]
-    for alone in ALONE:
+    assert all(entry["consistent"] for entry in outcomes)
+    for alone in ALONE if hook == "python" else (False, True):
         assert all(entry["outcome"] == final
-                   for entry in [e for e in outcomes if e["alone"] == alone][-40:])
+                   for entry in [e for e in outcomes if e["alone"] == alone][-TAIL[hook]:])
     failures = [entry for entry in outcomes if entry["outcome"] != final]
     # The sweep made some allocation of the call fail, unless the call
     # allocates nothing the hooks see (its results are cached ints or None).
     # From 3.11 on the interpreter itself may allocate on a call's way in, so
     # only the first half of that holds there.
-    if name not in ALLOCATE_NOTHING:
+    if hook == "cxx":
+        assert failures or name not in CXX_ALLOCATING
+    elif name not in ALLOCATE_NOTHING:
         assert failures
     elif sys.version_info < (3, 11):
         assert not failures, failures
@@ -224,8 +272,8 @@ def test_every_allocation_failure_ends_in_an_exception(name):
             assert final[0] == kind and message in ("", final[1][:final[1].find(": ") + 2]), entry
         else:
             assert kind == "MemoryError", entry
-        if not report["edits"]:
-            assert entry["state"] == report["rows"], entry
+        # Unchanged, or edited whole (an internal failure keeps what it wrote).
+        assert entry["state"] in ([report["rows"]] + [report["edited"]] * report["edits"]), entry
     # Ten more rounds of the failing attempts leave (next to) nothing behind.
     _, once, ten_times = report["blocks"]
     assert ten_times - once < max(10, len(failures)), report["blocks"]
@@ -281,112 +329,5 @@ def test_rows_that_cannot_be_allocated_end_the_call_with_memory_error(width, fir
     assert outcomes[:5] == ["MemoryError"] * 5
 
 
-# The module's own allocations go through C++'s operator new, which the
-# interpreter's hooks above never reach.  A replacement preloaded into a
-# fresh interpreter (failing_new.cpp, built with the tests) fails the k-th of
-# them, alone or with every one after it, over every method on rows held
-# packed, wide packed rows (an appended column needs a new word per row) and
-# rows held as bytes.
-FAILING_NEW = os.environ.get("QUORVEL_FAILING_NEW")
-
-NEW_SHAPES = {
-    "packed": [[1, 0, 1], [0, 1, 1], [1, 1, 0]],
-    "wide": [[(r * 7 + c * c) % 3 % 2 for c in range(128)] for r in range(4)],
-    "bytes": [[1, 0, 1], [0, 2, 1], [1, 1, 0]],
-}
-
-NEW_CALLS = {
-    "new": lambda m, rows: Matrix(rows),
-    "new_from_buffers": lambda m, rows: Matrix([bytes(r) for r in rows]),
-    "copy": lambda m, rows: m.copy(),
-    "get_sub_matrix": lambda m, rows: m.get_sub_matrix(1, 3),
-    "to_list": lambda m, rows: m.to_list(),
-    "repr": lambda m, rows: repr(m),
-    "get": lambda m, rows: m.get(1, 2),
-    "add_rows": lambda m, rows: m.add_rows(0, 1),
-    "swap_rows": lambda m, rows: m.swap_rows(0, 2),
-    "is_zero_row": lambda m, rows: m.is_zero_row(1),
-    "echelon_form": lambda m, rows: m.echelon_form(),
-    "row_echelon_full_matrix": lambda m, rows: m.row_echelon_full_matrix(),
-    "echelon_form_last_row": lambda m, rows: m.echelon_form_last_row(),
-    "echelon_form_last_row_dep": lambda m, rows: m.echelon_form_last_row_dep(),
-    "rank": lambda m, rows: m.rank(),
-    "kernel": lambda m, rows: m.kernel(),
-    "append_row": lambda m, rows: m.append_row(rows[0]),
-    "append_row_of_bytes": lambda m, rows: m.append_row([2] + rows[0][1:]),
-    "append_column": lambda m, rows: m.append_column([r[0] for r in rows]),
-    "append_column_of_bytes": lambda m, rows: m.append_column([2, 0] + [1] * (len(rows) - 2)),
-    "append_column_short": lambda m, rows: m.append_column([1] * (len(rows) - 1)),
-}
-
-
-def new_sweep(shape):
-    """Every method on `shape`, with each operator new of the call failing
-    in turn; returns what went wrong."""
-    import ctypes
-
-    global Matrix
-    from quorvel import Matrix
-
-    hook = ctypes.CDLL(FAILING_NEW)
-    rows = NEW_SHAPES[shape]
-
-    def outcome(call, m, k=None, alone=True):
-        """The call's result or exception, with allocation k failing; and
-        the number of allocations it made."""
-        if k is not None:
-            hook.quorvel_fail_new(k, alone)
-        try:
-            result = call(m, rows)
-        except BaseException as error:
-            result = error
-        count = hook.quorvel_fail_new_off()
-        if isinstance(result, BaseException):
-            return [type(result).__name__, str(result)], count
-        return ["ok", result.to_list() if isinstance(result, Matrix) else repr(result)], count
-
-    def reads(m):
-        return [outcome(lambda m, _: getattr(m, name)(), m)[0]
-                for name in ("echelon_form", "kernel", "rank", "echelon_form_last_row_dep", "copy")]
-
-    faults, failed = [], 0
-    for name, call in NEW_CALLS.items():
-        m = Matrix(rows)
-        natural, count = outcome(call, m, -1)  # counts without failing
-        edited = m.to_list()
-        for alone in (True, False):
-            for k in range(count + 1):
-                m = Matrix(rows)
-                got = outcome(call, m, k, alone)[0]
-                state = m.to_list()
-                failed += got[0] == "MemoryError"
-                # The natural outcome and end, or MemoryError with the matrix
-                # unchanged or edited whole (a failing internal check keeps
-                # the entries it wrote; making its message can fail).
-                if not (got == natural and state == edited or
-                        got[0] == "MemoryError" and state in (rows, edited)):
-                    faults.append([name, k, alone, got, state])
-                # Consistent afterwards: every read agrees with a matrix
-                # built from the same rows, and it still takes edits.
-                if reads(m) != reads(Matrix(state)) or \
-                        m.ncols() != (len(state[0]) if state else 0) or repr(m) != str(state):
-                    faults.append([name, k, alone, "inconsistent", state])
-                m.append_row([1])
-    return {"faults": faults, "memory_errors": failed}
-
-
-@pytest.mark.skipif(FAILING_NEW is None, reason="QUORVEL_FAILING_NEW (set by ctest) names no failing operator new")
-@pytest.mark.skipif(SANITIZED, reason="the address sanitizer's operator new comes first")
-@pytest.mark.parametrize("shape", sorted(NEW_SHAPES))
-def test_every_cxx_allocation_failure_leaves_the_matrix_as_it_was(shape):
-    env = dict(os.environ, LD_PRELOAD=FAILING_NEW)
-    process = subprocess.run([sys.executable, "-X", "dev", "-W", "error", __file__, "new", shape],
-                             capture_output=True, text=True, env=env, timeout=300)
-    assert process.returncode == 0, (process.returncode, process.stderr[-3000:])
-    report = json.loads(process.stdout)
-    assert report["faults"] == []
-    assert report["memory_errors"] > 100  # the replacement did fail the module's allocations
-
-
 if __name__ == "__main__":
-    print(json.dumps(sweep(sys.argv[1]) if len(sys.argv) == 2 else new_sweep(sys.argv[2])))
+    print(json.dumps(sweep(*sys.argv[1:])))
