@@ -99,7 +99,12 @@ private:
         std::uint32_t applied;
     };
 
+    void start_block(const PackedRows& w, Index word, Pivots& p);
     Word current_strip(const PackedRows& w, Index r, const Pivots& p);
+    [[nodiscard]] Index next_column(const std::vector<Index>& order, Index top, Index n, Index c) const;
+    void take_pivot(const PackedRows& w, std::vector<Index>& order, Index top, Index k, unsigned c, Pivots& p);
+    // Adds into `row` the rows of the pivots in `pivots`, as they are now.
+    void add_pivot_rows(Word* row, Word pivots) const;
     void reduce_pivot_rows(Pivots& p);
 
     std::vector<Candidate, UninitialisedAllocator<Candidate>> candidates_;
@@ -131,6 +136,12 @@ private:
     // words of the rows that use it or 1 MiB, whichever is more.
     static constexpr Index k_budget_words = Index{1} << 17;
 
+    // Picks the bytes of the strip that get a table; returns the words of
+    // their tables.
+    Index choose_groups(Word columns, Index users, std::array<unsigned, 8>& group_byte);
+    static void fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots);
+    unsigned fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* rows, Word* mask) const;
+
     std::array<Word, k_max_pivots> unit_{};
     Word direct_columns_ = 0;  // pivot columns whose rows are added one by one
     std::array<std::uint8_t, k_max_pivots> at_{};
@@ -160,6 +171,10 @@ public:
     void emit(const Pivots& p, Index first, Words& masks, RowLog& log);
 
 private:
+    // Overwrites the masks of the positions that the exchanges touch.
+    static void patch_exchanged(const Pivots& p, Index first, Words& masks);
+    std::array<std::size_t, k_max_pivots> transpose_to_runs(unsigned found, const Words& masks);
+
     Index nrows_;
     Index chunks_;
     Words bits_;  // bits_[t * chunks_ + c]

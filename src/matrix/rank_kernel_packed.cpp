@@ -34,25 +34,62 @@ namespace {
 
 struct Staircase {
     std::vector<Index> pivots;      // pivots[t]: the column of pivot t, held by row t
+    bool clean = true;              // no row has a 1 left of its pivot
     std::vector<Word> free_mask;    // the free columns, as a row (when there are any)
     std::vector<Index> free_words;  // the words of free_mask that are not 0
 };
 
+// The first 1 of `row` at or after column `from` (< the row's width), or
+// k_no_lead.
+Index first_one_from(const Word* row, Index stride, Index from) {
+    const Word head = row[word_of(from)] & ~low_bits(bit_of(from));
+    if (head != 0)
+        return word_of(from) * k_word_bits + lowest_bit(head);
+    return leading(row, stride, word_of(from) + 1);
+}
+
+// The pivot of row t is its first 1 right of pivot t - 1, and the walk ends
+// at the first row without one.  In an echelon form that is the row's first
+// 1 of all, so no row has a 1 in an earlier pivot column: the staircase is
+// clean.  As pivots rise, pivot t lies at or right of column t, and the
+// words left of that column are tested for row t without waiting for the
+// pivot above: the rows' reads overlap, and the walk itself reads little.
 Staircase staircase(const PackedRows& m) {
     const Index n = m.nrows();
     const Index width = m.ncols();
+    const Index stride = m.stride();
     Staircase s;
     s.pivots.reserve(std::min(n, width));
-    for (Index j = 0; j < width && s.pivots.size() < n; ++j)
-        if (bit(m.row(s.pivots.size()), j))
-            s.pivots.push_back(j);
+    for (Index t = 0; t < n; ++t) {
+        const Index from = t == 0 ? 0 : s.pivots.back() + 1;
+        if (from >= width)
+            break;
+        const Word* row = m.row(t);
+        // The first 1 from the word of column t on, and whether the row has
+        // one left of that word: neither depends on the pivots above.
+        const Index near = first_one_from(row, stride, word_of(t) * k_word_bits);
+        const bool clean = near >= from && !any_set(row, word_of(t));
+        const Index pivot = near >= from ? near : first_one_from(row, stride, from);
+        if (pivot == k_no_lead)
+            break;
+        s.pivots.push_back(pivot);
+        s.clean = s.clean && clean;
+    }
     if (s.pivots.size() == width)
         return s;  // no free column, and possibly no word at all
-    s.free_mask.assign(m.stride(), ~Word{0});
+    // The pivots rise, so each word's pivot columns are gathered in a register.
+    s.free_mask.assign(stride, ~Word{0});
     s.free_mask.back() = last_word_mask(width);
-    for (const Index p : s.pivots)
-        s.free_mask[word_of(p)] &= ~(Word{1} << bit_of(p));
-    for (Index k = 0; k < m.stride(); ++k)
+    Word taken = 0;
+    for (Index t = 0; t < s.pivots.size(); ++t) {
+        taken |= Word{1} << bit_of(s.pivots[t]);
+        const Index k = word_of(s.pivots[t]);
+        if (t + 1 == s.pivots.size() || word_of(s.pivots[t + 1]) != k) {
+            s.free_mask[k] &= ~taken;
+            taken = 0;
+        }
+    }
+    for (Index k = 0; k < stride; ++k)
         if (s.free_mask[k] != 0)
             s.free_words.push_back(k);
     return s;
@@ -63,21 +100,23 @@ std::vector<Word> pivot_values(const PackedRows& m, const Staircase& s) {
     const Index rank = s.pivots.size();
     const Index nf = s.free_words.size();
     std::vector<Word> values(rank * nf);
-    std::vector<Word> earlier_pivots(m.stride(), 0);
     for (Index t = 0; t < rank; ++t) {
         const Word* row = m.row(t);
         Word* a = values.data() + t * nf;
         for (Index i = 0; i < nf; ++i)
             a[i] = row[s.free_words[i]] & s.free_mask[s.free_words[i]];
+    }
+    if (s.clean)
+        return values;
+    std::vector<Word> earlier_pivots(m.stride(), 0);
+    for (Index t = 0; t < rank; ++t) {
+        const Word* row = m.row(t);
         // The earlier pivots all lie at or left of pivot t - 1.
-        bool dependent = false;
         const Index words = t == 0 ? 0 : word_of(s.pivots[t - 1]) + 1;
-        for (Index k = 0; k < words; ++k)
-            dependent = dependent || (row[k] & earlier_pivots[k]) != 0;
-        if (dependent)
+        if (any_common_bit(row, earlier_pivots.data(), words))
             for (Index e = 0; e < t; ++e)
                 if (bit(row, s.pivots[e]))
-                    xor_into(a, values.data() + e * nf, nf);
+                    xor_into(values.data() + t * nf, values.data() + e * nf, nf);
         set_bit(earlier_pivots.data(), s.pivots[t]);
     }
     return values;
@@ -103,8 +142,19 @@ PackedRows kernel(const PackedRows& m) {
     for (Index i = 0; i < nf; ++i) {
         const Index k = s.free_words[i];
         const Index first_vector = next_vector;
-        for (Word f = s.free_mask[k]; f != 0; f &= f - 1)
-            basis.row(next_vector++)[k] = Word{1} << lowest_bit(f);
+        each_set_bit(s.free_mask[k], [&](unsigned f) { basis.row(next_vector++)[k] = Word{1} << f; });
+        if (std::popcount(s.free_mask[k]) <= 2) {
+            // One or two free columns here: their bits read one by one cost
+            // less than the transposes of every 64 pivots.
+            Index vector = first_vector;
+            each_set_bit(s.free_mask[k], [&](unsigned f) {
+                for (Index t = 0; t < rank; ++t)
+                    if (((values[t * nf + i] >> f) & 1U) != 0)
+                        set_bit(basis.row(vector), s.pivots[t]);
+                ++vector;
+            });
+            continue;
+        }
         for (Index t0 = 0; t0 < rank; t0 += 64) {
             const Index count = std::min<Index>(64, rank - t0);
             Word any = 0;
@@ -119,11 +169,10 @@ PackedRows kernel(const PackedRows& m) {
             transpose64(square.data());
             // square[b]: for free column 64k + b, the pivots t0 + t set.
             Index vector = first_vector;
-            for (Word f = s.free_mask[k]; f != 0; f &= f - 1, ++vector) {
-                Word* v = basis.row(vector);
-                for (Word set = square[lowest_bit(f)]; set != 0; set &= set - 1)
-                    set_bit(v, s.pivots[t0 + lowest_bit(set)]);
-            }
+            each_set_bit(s.free_mask[k], [&](unsigned f) {
+                Word* v = basis.row(vector++);
+                each_set_bit(square[f], [&](unsigned t) { set_bit(v, s.pivots[t0 + t]); });
+            });
         }
     }
     return basis;

@@ -21,25 +21,16 @@ struct RowOp {
     friend bool operator==(const RowOp&, const RowOp&) = default;
 };
 
-/// Row-operation log.  Pairs are stored as two 32-bit indexes whenever the
-/// matrix has fewer than 2^32 rows (always, in practice), which halves the
-/// memory of logs that hold millions of pairs; wider matrices fall back to
-/// 64-bit indexes.
-///
-/// Besides single pairs, the log holds runs: the pairs (r, source) for every
-/// row r of a set, in ascending r, kept as a bitset of one bit per row.  A
-/// Gauss-Jordan step adds its pivot row into about half the rows, so a run
-/// costs about 1/32 of the memory of its pairs; the pairs are produced only
-/// when the log is read.
-class RowLog {
+/// Single pairs, stored as two 32-bit indexes whenever the matrix has fewer
+/// than 2^32 rows (always, in practice), which halves the memory of logs
+/// that hold millions of pairs; wider matrices fall back to 64-bit indexes.
+class PairList {
 public:
-    /// A log for a matrix of `nrows` rows.
-    explicit RowLog(Index nrows = 0)
-        : wide_(nrows > std::numeric_limits<std::uint32_t>::max()),
-          run_words_(static_cast<std::size_t>(packed::words_for(nrows))) {}
+    /// Pairs of rows of a matrix of `nrows` rows.
+    explicit PairList(Index nrows) : wide_(nrows > std::numeric_limits<std::uint32_t>::max()) {}
 
-    /// Reserves room for `pairs` single pairs.  A bound too large to
-    /// allocate is dropped: the log also grows as pairs arrive.
+    /// Reserves room for `pairs` pairs.  A bound too large to allocate is
+    /// dropped: the list also grows as pairs arrive.
     void reserve(std::size_t pairs) {
         if (pairs > std::numeric_limits<std::size_t>::max() / 16)
             return;
@@ -48,17 +39,6 @@ public:
                 wide_pairs_.reserve(2 * pairs);
             else
                 narrow_pairs_.reserve(2 * pairs);
-        } catch (const std::bad_alloc&) {
-        }
-    }
-
-    /// Reserves room for `runs` runs, on the same terms.
-    void reserve_runs(std::size_t runs) {
-        if (run_words_ != 0 && runs > std::numeric_limits<std::size_t>::max() / 8 / run_words_)
-            return;
-        try {
-            runs_.reserve(runs);
-            run_bits_.reserve(runs * run_words_);
         } catch (const std::bad_alloc&) {
         }
     }
@@ -73,6 +53,50 @@ public:
         }
     }
 
+    [[nodiscard]] std::size_t size() const { return (wide_ ? wide_pairs_.size() : narrow_pairs_.size()) / 2; }
+
+    /// visit(target, source) for pair k.
+    template <class Visit>
+    void visit_pair(std::size_t k, Visit& visit) const {
+        if (wide_)
+            visit(wide_pairs_[2 * k], wide_pairs_[2 * k + 1]);
+        else
+            visit(Index{narrow_pairs_[2 * k]}, Index{narrow_pairs_[2 * k + 1]});
+    }
+
+private:
+    bool wide_;
+    std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>> narrow_pairs_;
+    std::vector<Index> wide_pairs_;
+};
+
+/// Row-operation log: single pairs, and runs.  A run is the pairs (r, source)
+/// for every row r of a set, in ascending r, kept as a bitset of one bit per
+/// row.  A Gauss-Jordan step adds its pivot row into about half the rows, so
+/// a run costs about 1/32 of the memory of its pairs; the pairs are produced
+/// only when the log is read.
+class RowLog {
+public:
+    /// A log for a matrix of `nrows` rows.
+    explicit RowLog(Index nrows = 0)
+        : singles_(nrows), run_words_(static_cast<std::size_t>(packed::words_for(nrows))) {}
+
+    /// Reserves room for `pairs` single pairs (see PairList::reserve).
+    void reserve(std::size_t pairs) { singles_.reserve(pairs); }
+
+    /// Reserves room for `runs` runs, on the same terms.
+    void reserve_runs(std::size_t runs) {
+        if (run_words_ != 0 && runs > std::numeric_limits<std::size_t>::max() / 8 / run_words_)
+            return;
+        try {
+            runs_.reserve(runs);
+            run_bits_.reserve(runs * run_words_);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    void push(Index target, Index source) { singles_.push(target, source); }
+
     /// Logs the exchange of rows a and b as its three additions.
     void push_exchange(Index a, Index b) {
         push(a, b);
@@ -86,12 +110,12 @@ public:
     void push_rows(Index source, const Word* rows, std::size_t count) {
         if (count == 0)
             return;
-        runs_.push_back({single_pairs(), source, run_bits_.size(), count});
+        runs_.push_back({singles_.size(), source, run_bits_.size(), count});
         run_bits_.insert(run_bits_.end(), rows, rows + run_words_);
         run_pairs_ += count;
     }
 
-    [[nodiscard]] std::size_t size() const { return single_pairs() + run_pairs_; }
+    [[nodiscard]] std::size_t size() const { return singles_.size() + run_pairs_; }
     [[nodiscard]] bool empty() const { return size() == 0; }
 
     /// Calls visit(target, source) for every pair, in log order.
@@ -100,13 +124,13 @@ public:
         std::size_t k = 0;
         for (const Run& run : runs_) {
             for (; k < run.before; ++k)
-                visit_single(k, visit);
+                singles_.visit_pair(k, visit);
             const Word* bits = run_bits_.data() + run.first_word;
             for (std::size_t w = 0; w < run_words_; ++w)
                 packed::each_set_bit(bits[w], [&](unsigned b) { visit(Index{w} * packed::k_word_bits + b, run.source); });
         }
-        for (; k < single_pairs(); ++k)
-            visit_single(k, visit);
+        for (; k < singles_.size(); ++k)
+            singles_.visit_pair(k, visit);
     }
 
     /// The pairs in log order, for tests and replay.
@@ -125,22 +149,8 @@ private:
         std::size_t count;
     };
 
-    [[nodiscard]] std::size_t single_pairs() const {
-        return (wide_ ? wide_pairs_.size() : narrow_pairs_.size()) / 2;
-    }
-
-    template <class Visit>
-    void visit_single(std::size_t k, Visit& visit) const {
-        if (wide_)
-            visit(wide_pairs_[2 * k], wide_pairs_[2 * k + 1]);
-        else
-            visit(Index{narrow_pairs_[2 * k]}, Index{narrow_pairs_[2 * k + 1]});
-    }
-
-    bool wide_;
+    PairList singles_;
     std::size_t run_words_;
-    std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>> narrow_pairs_;
-    std::vector<std::uint64_t> wide_pairs_;
     std::vector<Run> runs_;
     std::vector<Word, UninitialisedAllocator<Word>> run_bits_;
     std::size_t run_pairs_ = 0;

@@ -22,6 +22,23 @@ __attribute__((always_inline)) inline void xor_quad(Quad& x, const Word* p) {
     x ^= y;
 }
 
+// The OR over k < len of the words that lanes(k, x) loads into x four at a
+// time (k, k + 1, k + 2, k + 3) and word(k) gives one at a time.
+template <class Lanes, class OneWord>
+__attribute__((always_inline)) inline Word or_all(std::size_t len, Lanes&& lanes, OneWord&& word) {
+    Quad seen{};
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        lanes(k, x);
+        seen |= x;
+    }
+    Word rest = seen[0] | seen[1] | seen[2] | seen[3];
+    for (; k < len; ++k)
+        rest |= word(k);
+    return rest;
+}
+
 // The sources as separate pointers, so that the loop over them unrolls.
 template <std::size_t... Q>
 __attribute__((always_inline)) inline void xor_sum(Word* dst,
@@ -93,6 +110,28 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
     }
 }
 
+// These two test without a branch per word, so that they run four words at
+// a time and leave the loop at a place that depends on the length alone.
+QUORVEL_CLONES
+bool any_set(const Word* a, std::size_t len) {
+    return or_all(
+        len, [&](std::size_t k, Quad& x) __attribute__((always_inline)) { load(x, a + k); },
+        [&](std::size_t k) { return a[k]; }) != 0;
+}
+
+QUORVEL_CLONES
+bool any_common_bit(const Word* a, const Word* b, std::size_t len) {
+    return or_all(
+               len,
+               [&](std::size_t k, Quad& x) __attribute__((always_inline)) {
+                   Quad y;
+                   load(x, a + k);
+                   load(y, b + k);
+                   x &= y;
+               },
+               [&](std::size_t k) { return a[k] & b[k]; }) != 0;
+}
+
 // std::swap_ranges is left word by word at -O2; four words at a time keep
 // an exchange of two rows near the cost of one row addition.
 QUORVEL_CLONES
@@ -112,17 +151,19 @@ void swap_words(Word* a, Word* b, std::size_t len) {
 
 QUORVEL_CLONES
 bool all_binary(const Byte* bytes, std::size_t len) {
-    Quad seen{};
-    std::size_t k = 0;
-    for (; k + 32 <= len; k += 32) {
-        Quad a;
-        std::memcpy(&a, bytes + k, sizeof a);
-        seen |= a;
-    }
-    Word rest = seen[0] | seen[1] | seen[2] | seen[3];
-    for (; k < len; ++k)
-        rest |= bytes[k];
-    return bytes_binary(rest);
+    // Eight entries to a word.
+    const std::size_t words = len / 8;
+    const auto word = [&](std::size_t k) {
+        Word w;
+        std::memcpy(&w, bytes + 8 * k, sizeof w);
+        return w;
+    };
+    Word seen = or_all(
+        words, [&](std::size_t k, Quad& x) __attribute__((always_inline)) { std::memcpy(&x, bytes + 8 * k, sizeof x); },
+        word);
+    for (std::size_t k = 8 * words; k < len; ++k)
+        seen |= bytes[k];
+    return bytes_binary(seen);
 }
 
 void transpose64(Word* a) {

@@ -19,6 +19,12 @@ void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len);
 void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
                   std::size_t len);
 
+/// True when a[k] is not 0 for some k < len.
+[[nodiscard]] bool any_set(const Word* a, std::size_t len);
+
+/// True when a[k] & b[k] is not 0 for some k < len.
+[[nodiscard]] bool any_common_bit(const Word* a, const Word* b, std::size_t len);
+
 /// Exchanges a[k] and b[k] for k < len; the two ranges do not overlap.
 void swap_words(Word* a, Word* b, std::size_t len);
 
