@@ -1,4 +1,4 @@
-"""Argument objects shared by the tests."""
+"""Argument objects and helpers shared by the tests."""
 
 import os
 
@@ -14,6 +14,20 @@ class Index:
         if self.action is not None:
             self.action()
         return self.value
+
+
+class HookedRow:
+    """A row read by iteration only, whose __iter__ runs `hook` first."""
+
+    def __init__(self, hook):
+        self.hook = hook
+
+    def __getitem__(self, index):
+        raise AssertionError("indexed")
+
+    def __iter__(self):
+        self.hook()
+        return iter([0, 1])
 
 
 def raising(exc):

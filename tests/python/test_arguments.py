@@ -3,19 +3,12 @@
 import pytest
 
 from quorvel import Matrix
+from methods import METHODS
 from support import Index, raising
 
 # Each function with parameters, and a call that binds them all.
-FUNCTIONS = {
-    "__new__": (("elements",), lambda *a, **k: Matrix(*a, **k)),
-    "get_sub_matrix": (("start", "end"), None),
-    "get": (("row", "col"), None),
-    "add_rows": (("target", "source"), None),
-    "swap_rows": (("row1", "row2"), None),
-    "is_zero_row": (("row",), None),
-    "append_row": (("v",), None),
-    "append_column": (("v",), None),
-}
+FUNCTIONS = {"__new__": (("elements",), lambda *a, **k: Matrix(*a, **k))} | {
+    m.name: (m.params, None) for m in METHODS if m.params}
 # Values told apart by every two-parameter method but swap_rows, on ROWS.
 VALUES = {"elements": [[1, 0]], "v": [1, 0, 1], "row": 1, "col": 2, "start": 1, "end": 3,
           "target": 0, "source": 2, "row1": 0, "row2": 2}
