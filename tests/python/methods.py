@@ -18,6 +18,13 @@ class Method(NamedTuple):
         """The sample call on `m`."""
         return getattr(m, self.name)(*self.sample)
 
+    def call_with(self, m, position, value):
+        """The sample call on `m` with `value` for parameter `position`
+        (as the one entry of the row, for `v`)."""
+        args = list(self.sample)
+        args[position] = [value] if self.params[position] == "v" else value
+        return getattr(m, self.name)(*args)
+
 
 # In the order of the class's method table.
 METHODS = (
@@ -43,3 +50,18 @@ METHODS = (
 )
 
 BY_NAME = {method.name: method for method in METHODS}
+
+
+def parameter_calls(indexes_only=False):
+    """A pytest parameter (call(m, x), name) per parameter of every method,
+    `call` passing x for that parameter; with `indexes_only`, only the
+    parameters that take an index."""
+    import pytest
+
+    return [
+        pytest.param(lambda m, x, method=method, k=k: method.call_with(m, k, x), name,
+                     id=f"{method.name}-{name}")
+        for method in METHODS
+        for k, name in enumerate(method.params)
+        if not (indexes_only and name == "v")
+    ]

@@ -53,6 +53,23 @@ def panic_message(call):
     raise AssertionError("expected PanicException, the call succeeded")
 
 
+def assert_outcomes(rows, names, messages):
+    """Calls each method names[k] on a new Matrix(rows): it returns when
+    messages[k] is None, else fails with that PanicException message.  Either
+    way the receiver is left as it was, usable by an editing call."""
+    from quorvel import Matrix
+
+    for name, message in zip(names, messages):
+        m = Matrix(rows)
+        call = getattr(m, name)
+        if message is None:
+            call()
+        else:
+            assert panic_message(call) == message
+        assert m.to_list() == rows
+        m.append_row([])  # the borrow was released
+
+
 def heap_in_use():
     """Bytes the C allocator has handed out (glibc's mallinfo2), or None
     where it cannot say (another libc, or a sanitizer's own allocator)."""
