@@ -268,8 +268,10 @@ Ref new_matrix_object(Matrix&& matrix) {
             if (const Ref text{PyObject_Str(error.value())}) {
                 Py_ssize_t size = 0;
                 const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-                if (utf8 != nullptr && size > 0)
-                    description += ": " + std::string(utf8, static_cast<std::size_t>(size));
+                if (utf8 != nullptr && size > 0) {
+                    description += ": ";
+                    description.append(utf8, static_cast<std::size_t>(size));
+                }
             }
             PyErr_Clear();
         }

@@ -20,6 +20,15 @@ void add_rows(Word* dst, const Word* const* sources, unsigned count, Index len) 
         xor_sum_into(dst, sources + k, std::min(8U, count - k), len);
 }
 
+// The number of 1s of a word, inline: without -mpopcnt, std::popcount is a
+// call into the compiler's library, made here once a row of every block.
+unsigned ones(Word x) {
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<unsigned>((x * 0x0101010101010101ULL) >> 56);
+}
+
 }  // namespace
 
 std::array<Word, k_max_pivots> Pivots::unit_masks() const {
@@ -225,12 +234,18 @@ Index Tables::choose_groups(Word columns, Index users, std::array<unsigned, 8>& 
 // compress[x]: the index, among the table's entries, of the byte value x,
 // made of x's bits in the pivot columns of the byte `byte_pivots`.
 void Tables::fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots) {
-    compress[0] = 0;
-    for (unsigned x = 1; x < 256; ++x) {
-        const unsigned low = x & (0U - x);
-        const unsigned bit = (byte_pivots & low) != 0 ? 1U << std::popcount(byte_pivots & (low - 1)) : 0U;
-        compress[x] = static_cast<std::uint8_t>(compress[x & (x - 1)] | bit);
+    // place[b]: the bit of column b among the byte's pivots (0 for another
+    // column), counted once rather than for each of the 255 entries.
+    std::array<unsigned, 8> place{};
+    unsigned below = 0;
+    for (unsigned b = 0; b < 8; ++b) {
+        const unsigned is_pivot = byte_pivots >> b & 1U;
+        place[b] = is_pivot << below;
+        below += is_pivot;
     }
+    compress[0] = 0;
+    for (unsigned x = 1; x < 256; ++x)
+        compress[x] = static_cast<std::uint8_t>(compress[x & (x - 1)] | place[lowest_bit(x)]);
 }
 
 // Entry x of the table of a byte (whose pivots are at[b] for its columns b
@@ -238,7 +253,7 @@ void Tables::fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byt
 // built from entry x without its lowest bit, and the mask of the pivots that
 // clear it.  Returns the number of entries.
 unsigned Tables::fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* rows, Word* mask) const {
-    const unsigned entries = 1U << std::popcount(byte_pivots);
+    const unsigned entries = 1U << ones(byte_pivots);
     std::array<unsigned, 8> pivot{};
     unsigned k = 0;
     each_set_bit(byte_pivots, [&](unsigned b) { pivot[k++] = at[b]; });
@@ -289,6 +304,15 @@ public:
         }
         std::sort(at_.begin(), at_.begin() + size_);
         size_ = static_cast<unsigned>(std::unique(at_.begin(), at_.begin() + size_) - at_.begin());
+        // The slots of each step's two positions, found once: the pivot
+        // positions' in one pass, the others by search.
+        for (unsigned s = 0; s < size_; ++s)
+            if (at_[s] >= first && at_[s] < first + p.found)
+                pivot_slot_[at_[s] - first] = s;
+        for (unsigned t = 0; t < p.found; ++t) {
+            const Index other = p.exchange_with[t];
+            other_slot_[t] = other >= first && other < first + p.found ? pivot_slot_[other - first] : slot(other);
+        }
     }
 
     [[nodiscard]] unsigned size() const { return size_; }
@@ -296,10 +320,16 @@ public:
     [[nodiscard]] unsigned slot(Index position) const {
         return static_cast<unsigned>(std::lower_bound(at_.begin(), at_.begin() + size_, position) - at_.begin());
     }
+    /// The slot of position first + t, and that of the position it is
+    /// exchanged with at step t.
+    [[nodiscard]] unsigned pivot_slot(unsigned t) const { return pivot_slot_[t]; }
+    [[nodiscard]] unsigned other_slot(unsigned t) const { return other_slot_[t]; }
 
 private:
     std::array<Index, 2 * k_max_pivots> at_;
     unsigned size_ = 0;
+    std::array<unsigned, k_max_pivots> pivot_slot_;
+    std::array<unsigned, k_max_pivots> other_slot_;
 };
 
 // earlier[s] bit t: pivot t clears pivot row s (s < t).
@@ -341,7 +371,7 @@ void LogEmitter::patch_exchanged(const Pivots& p, Index first, Words& masks) {
     for (unsigned s = 0; s < m; ++s)
         holder[s] = touched[s];
     for (unsigned t = found; t-- > 0;)
-        std::swap(holder[touched.slot(first + t)], holder[touched.slot(p.exchange_with[t])]);
+        std::swap(holder[touched.pivot_slot(t)], holder[touched.other_slot(t)]);
     const std::array<Word, k_max_pivots> earlier = cleared_later(p);
 
     std::array<Word, 2 * k_max_pivots> word;
@@ -351,8 +381,8 @@ void LogEmitter::patch_exchanged(const Pivots& p, Index first, Words& masks) {
     std::fill_n(since.begin(), m, 0U);
     std::fill_n(done.begin(), m, false);
     for (unsigned t = 0; t < found; ++t) {
-        const unsigned a = touched.slot(first + t);
-        const unsigned b = touched.slot(p.exchange_with[t]);
+        const unsigned a = touched.pivot_slot(t);
+        const unsigned b = touched.other_slot(t);
         word[a] |= mask_of(holder[a]) & low_bits(t) & ~low_bits(since[a]);
         if (b != a) {
             word[b] |= mask_of(holder[b]) & low_bits(t) & ~low_bits(since[b]);
@@ -402,7 +432,7 @@ std::array<std::size_t, k_max_pivots> LogEmitter::transpose_to_runs(unsigned fou
         transpose64(square.data());
         for (unsigned t = 0; t < found; ++t) {
             out[t * chunks_] = square[t];
-            count[t] += static_cast<std::size_t>(std::popcount(square[t]));
+            count[t] += ones(square[t]);
         }
     }
     return count;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -15,6 +16,12 @@
 #endif
 
 namespace quorvel::packed {
+
+// Packing and unpacking move eight entries at a time as one word, entry k in
+// byte k: that is the byte order of little-endian processors only.
+static_assert(std::endian::native == std::endian::little,
+              "packed rows need a little-endian processor");
+
 namespace {
 
 // Eight bytes of 0/1 entries (entry k in byte k) to eight bits (entry k in

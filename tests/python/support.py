@@ -100,3 +100,5 @@ def heap_in_use():
 # in a quarantine and the address space is reserved up front: resident size
 # and address-space limits say nothing about the module there.
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+# Set by .ci/arm64, which runs the suite on aarch64 under qemu-user.
+EMULATED = os.environ.get("QUORVEL_UNDER_QEMU") == "1"

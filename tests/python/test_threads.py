@@ -100,7 +100,14 @@ class Worker(threading.Thread):
 
 
 def test_shared_and_own_matrices_under_thread_switches():
+    # Whether the threads meet inside a call depends on the scheduler: on a
+    # loaded or emulated machine a round can pass without a conflict, so the
+    # rounds go on, each checked in full, until one has had some.
     rng = random.Random(7)
+    assert any(run_round(rng, number) > 0 for number in range(8))
+
+
+def run_round(rng, number):
     initial = [[rng.randint(0, 1) for _ in range(WIDTH)] for _ in range(8)]
     initial[0][0] = 1
     appendable = [[rng.randint(0, 1) for _ in range(WIDTH)] for _ in range(5)]
@@ -109,7 +116,7 @@ def test_shared_and_own_matrices_under_thread_switches():
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)
     try:
-        workers = [Worker(seed, shared, appendable) for seed in range(6)]
+        workers = [Worker(6 * number + seed, shared, appendable) for seed in range(6)]
         for worker in workers:
             worker.start()
         for worker in workers:
@@ -118,8 +125,7 @@ def test_shared_and_own_matrices_under_thread_switches():
         sys.setswitchinterval(interval)
 
     assert [w.unexpected for w in workers] == [[]] * len(workers)
-    # The threads did get in each other's way, and got work done.
-    assert sum(w.conflicts for w in workers) > 0
+    # The threads got work done.
     assert sum(len(w.appended) + sum(w.added.values()) for w in workers) > 0
 
     # Sources are never edited; each target holds its start plus each source
@@ -136,6 +142,7 @@ def test_shared_and_own_matrices_under_thread_switches():
 
     for worker in workers:
         assert worker.own.to_list() == worker.own_expected.to_list()
+    return sum(w.conflicts for w in workers)
 
 
 def test_exclusive_call_blocks_every_other_thread_until_it_returns():
