@@ -5,7 +5,7 @@ several repetitions, and prints their ratio beside the target.  The floor
 produces output of the same shape with CPython's own fastest tools, for
 example m.copy() plus list(zip(t, s)) for an echelon form and its log.
 
-    PYTHONPATH=build/default/python python3.10 bench/python_bench.py [--quick]
+    PYTHONPATH=build/bench/python "$(cat build/bench/python3-executable)" bench/python_bench.py [--quick]
 
 --quick runs the small shapes twice, to show that the script still works;
 its ratios mean little.  Timings never make the script fail.
@@ -50,13 +50,15 @@ def peak():
 
 
 def timed(function, number):
-    """Wall time of one call of function(), averaged over `number` calls,
-    the results freed outside the timing."""
+    """Processor time of one call of function(), averaged over `number`
+    calls, the results freed outside the timing.  Processor time, not wall
+    time: on a shared machine the time this process waits for a processor
+    is not the call's."""
     results = [None] * number
-    start = time.perf_counter()
+    start = time.process_time()
     for k in range(number):
         results[k] = function()
-    elapsed = time.perf_counter() - start
+    elapsed = time.process_time() - start
     del results
     return elapsed / number
 

@@ -5,12 +5,7 @@
 namespace quorvel {
 namespace {
 
-using testing::failure_of;
-using testing::index_message;
-using testing::ops;
-using testing::rows;
-
-using testing::Method;
+using testing::failure_of, testing::index_message, testing::ops, testing::rows, testing::Method;
 
 struct Case {
     const char* name;

@@ -7,13 +7,8 @@
 namespace quorvel {
 namespace {
 
-using testing::failure_of;
-using testing::index_message;
-using testing::ops;
-using testing::rows;
-
-using testing::expect_result;
-using testing::Method;
+using testing::failure_of, testing::index_message, testing::ops, testing::rows,
+      testing::expect_result, testing::Method;
 
 // The iteration limit is row 0's length at the start (2), although row 0 has
 // length 1 after the first exchange: a second iteration runs, and ends the

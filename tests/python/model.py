@@ -10,6 +10,8 @@ The model knows only Python ints, lists and strs as arguments: hostile
 objects are tested against the module directly (test_hostile.py).
 """
 
+from methods import METHODS
+
 U64 = 2**64
 LONG_MIN, LONG_MAX = -(2**63), 2**63 - 1
 
@@ -331,26 +333,8 @@ class Matrix:
 
 # Calls as the module takes them ------------------------------------------------
 
-# name -> (parameter names, converter per parameter)
-SIGNATURES = {
-    "get_sub_matrix": ("start", "end"),
-    "to_list": (),
-    "nrows": (),
-    "ncols": (),
-    "copy": (),
-    "get": ("row", "col"),
-    "add_rows": ("target", "source"),
-    "swap_rows": ("row1", "row2"),
-    "is_zero_row": ("row",),
-    "echelon_form_last_row": (),
-    "echelon_form_last_row_dep": (),
-    "echelon_form": (),
-    "row_echelon_full_matrix": (),
-    "append_row": ("v",),
-    "append_column": ("v",),
-    "rank": (),
-    "kernel": (),
-}
+# name -> parameter names
+SIGNATURES = {method.name: method.params for method in METHODS}
 
 
 def call(model, name, args):

@@ -1,4 +1,4 @@
-"""Argument objects shared by the tests."""
+"""Argument objects and helpers shared by the tests."""
 
 import os
 
@@ -14,6 +14,20 @@ class Index:
         if self.action is not None:
             self.action()
         return self.value
+
+
+class HookedRow:
+    """A row read by iteration only, whose __iter__ runs `hook` first."""
+
+    def __init__(self, hook):
+        self.hook = hook
+
+    def __getitem__(self, index):
+        raise AssertionError("indexed")
+
+    def __iter__(self):
+        self.hook()
+        return iter([0, 1])
 
 
 def raising(exc):
@@ -37,6 +51,23 @@ def panic_message(call):
         assert len(error.args) == 1
         return str(error)
     raise AssertionError("expected PanicException, the call succeeded")
+
+
+def assert_outcomes(rows, names, messages):
+    """Calls each method names[k] on a new Matrix(rows): it returns when
+    messages[k] is None, else fails with that PanicException message.  Either
+    way the receiver is left as it was, usable by an editing call."""
+    from quorvel import Matrix
+
+    for name, message in zip(names, messages):
+        m = Matrix(rows)
+        call = getattr(m, name)
+        if message is None:
+            call()
+        else:
+            assert panic_message(call) == message
+        assert m.to_list() == rows
+        m.append_row([])  # the borrow was released
 
 
 def heap_in_use():

@@ -3,19 +3,12 @@
 import pytest
 
 from quorvel import Matrix
+from methods import METHODS, parameter_calls
 from support import Index, raising
 
 # Each function with parameters, and a call that binds them all.
-FUNCTIONS = {
-    "__new__": (("elements",), lambda *a, **k: Matrix(*a, **k)),
-    "get_sub_matrix": (("start", "end"), None),
-    "get": (("row", "col"), None),
-    "add_rows": (("target", "source"), None),
-    "swap_rows": (("row1", "row2"), None),
-    "is_zero_row": (("row",), None),
-    "append_row": (("v",), None),
-    "append_column": (("v",), None),
-}
+FUNCTIONS = {"__new__": (("elements",), lambda *a, **k: Matrix(*a, **k))} | {
+    m.name: (m.params, None) for m in METHODS if m.params}
 # Values told apart by every two-parameter method but swap_rows, on ROWS.
 VALUES = {"elements": [[1, 0]], "v": [1, 0, 1], "row": 1, "col": 2, "start": 1, "end": 3,
           "target": 0, "source": 2, "row1": 0, "row2": 2}
@@ -215,23 +208,9 @@ class TestKeywordNames:
 
 class TestArgumentErrorRule:
     @pytest.mark.parametrize(
-        "call, prefix",
-        [
-            (lambda m, x: m.get(x, 0), "argument 'row': "),
-            (lambda m, x: m.get(0, x), "argument 'col': "),
-            (lambda m, x: m.get_sub_matrix(x, 0), "argument 'start': "),
-            (lambda m, x: m.get_sub_matrix(0, x), "argument 'end': "),
-            (lambda m, x: m.add_rows(x, 0), "argument 'target': "),
-            (lambda m, x: m.add_rows(0, x), "argument 'source': "),
-            (lambda m, x: m.swap_rows(x, 0), "argument 'row1': "),
-            (lambda m, x: m.swap_rows(0, x), "argument 'row2': "),
-            (lambda m, x: m.is_zero_row(x), "argument 'row': "),
-            (lambda m, x: m.append_row([x]), "argument 'v': "),
-            (lambda m, x: m.append_column([x]), "argument 'v': "),
-            (lambda m, x: Matrix([[x]]), "argument 'elements': "),
-        ],
-    )
-    def test_exact_type_error_is_rewrapped_keeping_its_cause(self, call, prefix):
+        "call, name", parameter_calls() + [(lambda m, x: Matrix([[x]]), "elements")])
+    def test_exact_type_error_is_rewrapped_keeping_its_cause(self, call, name):
+        prefix = f"argument '{name}': "
         m = Matrix([[1]])
         root = ValueError("root")
         original = TypeError("bad value")

@@ -6,6 +6,7 @@ import random
 import pytest
 
 from gf2_helpers import index_message
+from methods import parameter_calls
 from support import panic_message
 from quorvel import Matrix
 
@@ -195,16 +196,7 @@ def test_refused_v_leaves_matrix_unchanged(method):
         assert m.to_list() == rows
 
 
-@pytest.mark.parametrize(
-    "call, name",
-    [
-        (lambda m, x: m.add_rows(x, 0), "target"),
-        (lambda m, x: m.add_rows(0, x), "source"),
-        (lambda m, x: m.swap_rows(x, 0), "row1"),
-        (lambda m, x: m.swap_rows(0, x), "row2"),
-        (lambda m, x: m.is_zero_row(x), "row"),
-    ],
-)
+@pytest.mark.parametrize("call, name", parameter_calls(indexes_only=True))
 def test_index_refusals_name_the_parameter(call, name):
     m = Matrix([[1, 0], [0, 1]])
     with pytest.raises(TypeError, match=rf"^argument '{name}': "):

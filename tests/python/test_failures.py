@@ -10,7 +10,8 @@ import pytest
 
 import quorvel
 from quorvel import Matrix
-from support import Index, panic_message, raising
+from methods import METHODS
+from support import HookedRow, Index, panic_message, raising
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 REPORT = re.compile(r"thread '<unnamed>' panicked at (src/[^:]+):(\d+):(\d+):")
@@ -118,30 +119,12 @@ class TestObjectStaysUsable:
 
 # Every method, by the borrow it takes: shared for readers, exclusive for
 # editors and for the last-row reductions, although those change nothing.
-SHARED = {
-    "get": lambda m: m.get(0, 0),
-    "get_sub_matrix": lambda m: m.get_sub_matrix(0, 1),
-    "to_list": lambda m: m.to_list(),
-    "nrows": lambda m: m.nrows(),
-    "ncols": lambda m: m.ncols(),
-    "copy": lambda m: m.copy(),
-    "is_zero_row": lambda m: m.is_zero_row(0),
+SHARED = {m.name: m.call for m in METHODS if m.borrow == "shared"} | {
     # A reader that itself runs Python code under its borrow, which reads again.
     "is_zero_row/nested": lambda m: m.is_zero_row(Index(1, action=m.to_list)),
-    "echelon_form": lambda m: m.echelon_form(),
-    "row_echelon_full_matrix": lambda m: m.row_echelon_full_matrix(),
-    "rank": lambda m: m.rank(),
-    "kernel": lambda m: m.kernel(),
     "repr": repr,
 }
-EXCLUSIVE = {
-    "add_rows": lambda m: m.add_rows(0, 1),
-    "swap_rows": lambda m: m.swap_rows(0, 1),
-    "append_row": lambda m: m.append_row([1, 1]),
-    "append_column": lambda m: m.append_column([1, 1]),
-    "echelon_form_last_row": lambda m: m.echelon_form_last_row(),
-    "echelon_form_last_row_dep": lambda m: m.echelon_form_last_row_dep(),
-}
+EXCLUSIVE = {m.name: m.call for m in METHODS if m.borrow == "exclusive"}
 # Outer calls that run Python code (`hook`) while they hold their borrow:
 # through __index__ of an index or an entry, or __iter__ of a row.
 OUTER = {
@@ -157,20 +140,6 @@ OUTER = {
     "append_column/__iter__": ("exclusive", lambda m, hook: m.append_column(HookedRow(hook))),
 }
 ROWS = [[1, 0], [0, 1]]
-
-
-class HookedRow:
-    """A row read by iteration only, whose __iter__ runs `hook` first."""
-
-    def __init__(self, hook):
-        self.hook = hook
-
-    def __getitem__(self, index):
-        raise AssertionError("indexed")
-
-    def __iter__(self):
-        self.hook()
-        return iter([0, 1])
 
 
 def plain(value):

@@ -8,25 +8,9 @@ import pytest
 import quorvel
 from quorvel import Matrix
 
-METHODS = [
-    ("get_sub_matrix", "(start, end)"),
-    ("to_list", "()"),
-    ("nrows", "()"),
-    ("ncols", "()"),
-    ("copy", "()"),
-    ("get", "(row, col)"),
-    ("add_rows", "(target, source)"),
-    ("swap_rows", "(row1, row2)"),
-    ("is_zero_row", "(row)"),
-    ("echelon_form_last_row", "()"),
-    ("echelon_form_last_row_dep", "()"),
-    ("echelon_form", "()"),
-    ("row_echelon_full_matrix", "()"),
-    ("append_row", "(v)"),
-    ("append_column", "(v)"),
-    ("rank", "()"),
-    ("kernel", "()"),
-]
+import methods
+
+METHODS = [(m.name, "(" + ", ".join(m.params) + ")") for m in methods.METHODS]
 
 
 def test_namespace_is_exactly_matrix_and_all():

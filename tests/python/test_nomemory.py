@@ -18,6 +18,7 @@ import sys
 
 import pytest
 
+from methods import BY_NAME
 from support import EMULATED, SANITIZED
 
 ALLOCATE_NOTHING = {"add_rows", "is_zero_row", "ncols", "nrows", "rank", "swap_rows"}
@@ -35,46 +36,52 @@ ALONE = (False, True) if sys.version_info < (3, 11) else (False,)
 
 PANIC_MESSAGES = ("Python API call failed", "called `Result::unwrap()` on an `Err` value: ")
 
-# name -> (rows, call, edits in place).  `call` is Python source run with
-# `m` bound to the matrix; each is one method call.
+# name -> (rows, call[, edits in place]).  `call` is Python source run with
+# `m` bound to the matrix; each is one method call.  A case named after a
+# method edits in place as that method does (methods.py); every other case
+# says whether it does.
 CASES = {
     "new_list": ([[1, 0]], "Matrix([[1, 0, 1], [0, 1], []])", False),
     "new_generic": ([[1, 0]], "Matrix(Hinted([Hinted([1, 0], 9), b'\\x01'], ValueError()))",
                     False),
     "new_refused": ([[1, 0]], "Matrix([[1], '01'])", False),
-    "get_sub_matrix": ([[1, 0], [0, 1], [1, 1]], "m.get_sub_matrix(1, 3)", False),
+    "get_sub_matrix": ([[1, 0], [0, 1], [1, 1]], "m.get_sub_matrix(1, 3)"),
     "get_sub_matrix_bad": ([[1, 0], [0, 1]], "m.get_sub_matrix(2, 1)", False),
-    "to_list": ([[1, 0, 1], [0, 1], [255]], "m.to_list()", False),
-    "nrows": ([[1, 0]] * 3, "m.nrows()", False),
-    "ncols": ([[1, 0]] * 3, "m.ncols()", False),
-    "copy": ([[1, 0], [0, 1]], "m.copy()", False),
-    "get": ([[1, 0], [0, 1]], "m.get(1, col=1)", False),
+    "to_list": ([[1, 0, 1], [0, 1], [255]], "m.to_list()"),
+    "nrows": ([[1, 0]] * 3, "m.nrows()"),
+    "ncols": ([[1, 0]] * 3, "m.ncols()"),
+    "copy": ([[1, 0], [0, 1]], "m.copy()"),
+    "get": ([[1, 0], [0, 1]], "m.get(1, col=1)"),
     "get_out_of_range": ([[1, 0], [0, 1]], "m.get(5, 0)", False),
     "get_wrong_call": ([[1, 0], [0, 1]], "m.get(1, 2, 3)", False),
     "get_bad_keyword": ([[1, 0], [0, 1]], "m.get(row=1, colour=2)", False),
     "get_refused_index": ([[1, 0], [0, 1]], "m.get('a', 0)", False),
     "get_reraised_panic": ([[1, 0], [0, 1]], "m.get(ReRaise(), 0)", False),
     "get_reraised_panic_surrogate": ([[1, 0], [0, 1]], "m.get(ReRaise('\\udcff'), 0)", False),
-    "add_rows": ([[1, 1, 0], [0, 1, 1]], "m.add_rows(0, 1)", True),
+    "add_rows": ([[1, 1, 0], [0, 1, 1]], "m.add_rows(0, 1)"),
     "add_rows_out_of_range": ([[1, 1, 0], [0, 1, 1]], "m.add_rows(0, 7)", False),
-    "swap_rows": ([[1, 1, 0], [0, 1]], "m.swap_rows(0, 1)", True),
-    "is_zero_row": ([[0, 0], [0, 1]], "m.is_zero_row(1)", False),
-    "echelon_form_last_row": ([[1, 0, 0], [0, 0, 1], [1, 1, 1]], "m.echelon_form_last_row()",
-                              False),
-    "echelon_form_last_row_dep": ([[0, 1], [1, 0]], "m.echelon_form_last_row_dep()", False),
-    "echelon_form": ([[0, 1, 1], [1, 1, 0], [1, 0, 1]], "m.echelon_form()", False),
+    "swap_rows": ([[1, 1, 0], [0, 1]], "m.swap_rows(0, 1)"),
+    "is_zero_row": ([[0, 0], [0, 1]], "m.is_zero_row(1)"),
+    "echelon_form_last_row": ([[1, 0, 0], [0, 0, 1], [1, 1, 1]], "m.echelon_form_last_row()"),
+    "echelon_form_last_row_dep": ([[0, 1], [1, 0]], "m.echelon_form_last_row_dep()"),
+    "echelon_form": ([[0, 1, 1], [1, 1, 0], [1, 0, 1]], "m.echelon_form()"),
     "row_echelon_full_matrix": ([[0, 1, 1], [1, 1, 0], [1, 0, 1]],
-                                "m.row_echelon_full_matrix()", False),
-    "append_row": ([[1, 0]], "m.append_row(Hinted([1, 0, 1], 3))", True),
-    "append_column": ([[1, 0], [0, 1]], "m.append_column([1, 0, 1])", True),
+                                "m.row_echelon_full_matrix()"),
+    "append_row": ([[1, 0]], "m.append_row(Hinted([1, 0, 1], 3))"),
+    "append_column": ([[1, 0], [0, 1]], "m.append_column([1, 0, 1])"),
     "append_column_short": ([[1, 0], [0, 1]], "m.append_column((1,))", True),
     "append_column_wide": ([[1, 0] * 64, [0, 1] * 64], "m.append_column([1, 1])", True),
     "append_column_to_bytes": ([[1, 0], [0, 1], [1, 1]], "m.append_column([2, 0, 1])", True),
     "append_column_of_bytes": ([[1, 0], [0, 2], [1, 1]], "m.append_column([1, 0, 1])", True),
-    "rank": ([[1, 0, 1], [0, 1, 1]], "m.rank()", False),
-    "kernel": ([[1, 0, 1, 1], [0, 1, 1, 0]], "m.kernel()", False),
+    "rank": ([[1, 0, 1], [0, 1, 1]], "m.rank()"),
+    "kernel": ([[1, 0, 1, 1], [0, 1, 1, 0]], "m.kernel()"),
     "repr": ([[1, 0, 1], [0, 1]], "repr(m)", False),
 }
+CASES = {name: case if len(case) == 3 else (*case, BY_NAME[name].edits) for name, case in CASES.items()}
+
+
+def test_every_method_has_a_case():
+    assert set(BY_NAME) <= set(CASES)
 
 
 # The operator new that fails on demand, when ctest built it.
