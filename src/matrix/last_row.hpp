@@ -158,20 +158,29 @@ template <bool Dep, class Rows>
     return log;
 }
 
-/// The number of distinct values leading(i) other than k_no_lead for
-/// i < n: the rank of a matrix in echelon form, read off the same leading
-/// positions as the reduction reads.
-template <class Leading>
-[[nodiscard]] Index distinct_leading_positions(Index n, Leading&& leading) {
-    std::vector<Index> leads;
-    leads.reserve(n);
-    for (Index i = 0; i < n; ++i)
-        if (const Index q = leading(i); q != k_no_lead)
-            leads.push_back(q);
-    // An echelon form gives them in rising order already.
-    if (!std::is_sorted(leads.begin(), leads.end()))
-        std::sort(leads.begin(), leads.end());
-    return static_cast<Index>(std::unique(leads.begin(), leads.end()) - leads.begin());
+/// The number of distinct positions other than k_no_lead among `leads`, the
+/// leading positions of some rows: the rank of a matrix in echelon form, read
+/// off the same leading positions as the reduction reads.  Reorders `leads`.
+[[nodiscard]] inline Index distinct_leading_positions(std::vector<Index>& leads) {
+    // An echelon form gives them rising, rows without a 1 anywhere: one pass.
+    Index distinct = 0;
+    Index previous = k_no_lead;
+    bool rising = true;
+    for (const Index q : leads) {
+        if (q == k_no_lead)
+            continue;
+        if (previous != k_no_lead && q <= previous) {
+            rising = false;
+            break;
+        }
+        ++distinct;
+        previous = q;
+    }
+    if (rising)
+        return distinct;
+    const auto end = std::remove(leads.begin(), leads.end(), k_no_lead);
+    std::sort(leads.begin(), end);
+    return static_cast<Index>(std::unique(leads.begin(), end) - leads.begin());
 }
 
 }  // namespace quorvel

@@ -21,7 +21,10 @@ const Matrix& as_bytes(const Matrix& m, Matrix& copy) {
 Index rank(const Matrix& input) {
     Matrix copy;
     const Matrix& m = as_bytes(input, copy);
-    return distinct_leading_positions(m.nrows(), [&](Index i) { return m.leading(i); });
+    std::vector<Index> leads(m.nrows());
+    for (Index i = 0; i < m.nrows(); ++i)
+        leads[i] = m.leading(i);
+    return distinct_leading_positions(leads);
 }
 
 std::vector<Row> kernel(const Matrix& input) {

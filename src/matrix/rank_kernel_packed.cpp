@@ -179,9 +179,9 @@ PackedRows kernel(const PackedRows& m) {
 }
 
 Index rank(const PackedRows& m) {
-    std::vector<Index> lead(m.nrows());
-    find_leads(m, lead.data());
-    return distinct_leading_positions(m.nrows(), [&](Index i) { return lead[i]; });
+    std::vector<Index> leads(m.nrows());
+    find_leads(m, leads.data());
+    return distinct_leading_positions(leads);
 }
 
 }  // namespace quorvel::packed
