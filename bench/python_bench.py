@@ -98,16 +98,20 @@ class Report:
         return "\n".join(lines)
 
 
-def bench_echelon_form(report, n, m, repeat):
-    matrix = quorvel.Matrix(random_byte_rows(n, m, 1))
-    _, log = matrix.echelon_form()
+def bench_elimination(report, name, matrix, method, repeat):
+    """An elimination beside the floor of what it returns: a copy, and the
+    log's pairs built as tuples from two lists of ints."""
+    _, log = method()
     t = [a for a, _ in log]
     s = [b for _, b in log]
     del log
-    method, floor = median_times(matrix.echelon_form,
-                                 lambda: (matrix.copy(), list(zip(t, s))), repeat)
-    report.add(f"echelon_form(), {n} x {m} ({len(t)} pairs)", method,
-               "copy() + list(zip(t, s))", floor, 1.5)
+    timed, floor = median_times(method, lambda: (matrix.copy(), list(zip(t, s))), repeat)
+    report.add(f"{name} ({len(t)} pairs)", timed, "copy() + list(zip(t, s))", floor, 1.5)
+
+
+def bench_echelon_form(report, n, m, repeat):
+    matrix = quorvel.Matrix(random_byte_rows(n, m, 1))
+    bench_elimination(report, f"echelon_form(), {n} x {m}", matrix, matrix.echelon_form, repeat)
 
 
 def bench_construct(report, n, m, repeat):
@@ -131,16 +135,9 @@ def bench_last_row_dep(report, n, m, repeat):
     rows.append(list(random_byte_rows(1, m, 5)[0]))
     matrix = quorvel.Matrix(rows)
     del rows
-    # The floor builds what the method returns: a copy, and the log's pairs
-    # as tuples (more costly than the copy on these inputs).
-    _, log = matrix.echelon_form_last_row_dep()
-    t = [a for a, _ in log]
-    s = [b for _, b in log]
-    del log
-    method, floor = median_times(matrix.echelon_form_last_row_dep,
-                                 lambda: (matrix.copy(), list(zip(t, s))), repeat)
-    report.add(f"echelon_form_last_row_dep(), {n} x {m} ({len(t)} pairs)", method,
-               "copy() + list(zip(t, s))", floor, 1.5)
+    # On these inputs the log's tuples cost more than the copy.
+    bench_elimination(report, f"echelon_form_last_row_dep(), {n} x {m}", matrix,
+                      matrix.echelon_form_last_row_dep, repeat)
 
 
 def bench_kernel(report, n, m, repeat):
