@@ -40,7 +40,7 @@ class Matrix:
 
     Traps, one line each:
     - rank() and kernel() read an echelon form: call them on echelon_form()[0].
-    - Entries are kept as given, not reduced mod 2: build from a % 2, not a.
+    - Entries are kept as given, not reduced mod 2: pass Matrix(a % 2), not Matrix(a).
     - The last-row reductions need the rows above the last in echelon form, without zero rows.
 
     >>> import numpy
@@ -56,7 +56,7 @@ class Matrix:
     """
 
     def __new__(cls, elements: _SequenceOf[_Row]) -> Matrix:
-        """A new matrix holding the rows of elements, converted entry by entry.
+        """A new matrix holding the rows of elements.
 
         elements: a sequence of rows, each a sequence of ints 0..255 (or
         objects with __index__): lists, tuples, range, bytes, bytearray,
@@ -64,11 +64,12 @@ class Matrix:
         integers, read straight from its memory.  Neither elements nor a row
         may be a str.  Rows may differ in length, and nothing checks them.
         Entries are not reduced mod 2: a 2 stays 2, and the algebra reads only 0 and 1.
-        A numpy bool array is read entry by entry, each with a DeprecationWarning: pass b.view(numpy.uint8).
+        A numpy bool array b is read entry by entry, each entry warning
+        (DeprecationWarning): pass b.view(numpy.uint8) instead.
 
-        Raises TypeError ("argument 'elements': ...") for a str, a row that
-        is not a sequence or an entry that is not an integer, and
-        OverflowError for an entry outside 0..255.
+        Raises TypeError ("argument 'elements': ...") for a str or a
+        non-sequence as elements or as a row, or an entry that is not an
+        integer, and OverflowError for an entry outside 0..255.
 
         >>> import array
         >>> Matrix([[1, 0, 1], (0, 1), bytes([1, 1]), array.array("B", [1]), range(2)])
@@ -156,7 +157,8 @@ class Matrix:
         circuit on the rows it is a CNOT with control source and target
         target.  Returns None.  Raises PanicException for a row index
         >= nrows(), or when either row is shorter than row 0, after the
-        entries before the missing one have changed.
+        entries before the missing one have changed; with row 0 empty
+        nothing is checked or changed.
 
         >>> m = Matrix([[1, 0, 1], [1, 1, 0]])
         >>> m.add_rows(1, 0)
@@ -297,9 +299,9 @@ class Matrix:
         """A basis of the null space, one vector per free column, in column order.
 
         Correct for a reduced echelon form only: call it on echelon_form()[0].
-        Vector i is 1 at the i-th free column, 0 at the other free ones, and
-        holds the entry of each pivot's row at that column.  Raises
-        PanicException only for rows of unequal lengths.
+        Vector i is 1 at the i-th free column and 0 at the other free ones;
+        in each pivot column it holds the entry of that pivot's row at the
+        free column.  Raises PanicException only for rows of unequal lengths.
 
         >>> h = Matrix([[1, 1, 0], [0, 1, 1]])
         >>> h.echelon_form()[0].kernel(), h.kernel()    # the second is wrong
