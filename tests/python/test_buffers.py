@@ -2,6 +2,7 @@
 the same values: same result, exception, message and warnings."""
 
 import array
+import ctypes
 import warnings
 
 import pytest
@@ -69,6 +70,7 @@ BUFFER_ROWS = [
     [memoryview(b"\x01\x00\x01"), memoryview(bytearray(b"\x00\x01\x01")), memoryview(b"\x01\x00\x01\x00")[::2]],
     [array.array("B", [1, 1, 0]), array.array("q", [0, 1, 0])],
     [array.array("q", [1, 300])], [array.array("b", [1, -1])], [array.array("d", [1.0])],
+    *([memoryview((kind * 2)(1, 0))] for kind in (ctypes.c_ubyte, ctypes.c_int, ctypes.c_int64)),  # "<B" ...
     [memoryview(b"\x01").toreadonly()], memoryview(b"\x01\x00\x00\x01").cast("B", (2, 2)),
     [renamed(array.array, "array.array")("B", [1, 1, 1])],
 ]
