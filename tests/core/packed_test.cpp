@@ -158,6 +158,14 @@ TEST(FastPath, KernelEqualsExact) {
             // Not in echelon form: each pivot's value depends on the earlier ones.
             ASSERT_EQ(kernel_outcome(kernel, input), kernel_outcome(exact::kernel, input))
                 << n << " x " << m;
+            // Echelon form but for 1s, at pivot and free columns, in the
+            // words before that of its index, in each row from row 64 on.
+            std::vector<Row> r = reduced.to_byte_rows();
+            for (std::size_t t = 64; t < r.size(); ++t)
+                for (std::size_t j = 0; j < std::min(m, t / 64 * 64); ++j)
+                    r[t][j] = static_cast<Byte>(random.below(2));
+            const Matrix mixed(std::move(r));
+            ASSERT_EQ(kernel_outcome(kernel, mixed), kernel_outcome(exact::kernel, mixed)) << n << " x " << m;
             ASSERT_EQ(rank(reduced), exact::rank(reduced));
             ASSERT_EQ(rank(input), exact::rank(input));
         }
