@@ -470,13 +470,11 @@ def test_sub_interpreter_import_fails(run_python):
     else:
         assert result.stdout.splitlines() == ["imported", "0", "main refused"]
 
-    # An isolated sub-interpreter refuses the module, and one whose import
-    # failed owns nothing.
+    # An isolated sub-interpreter refuses the module, and so owns nothing.
     if sys.version_info >= (3, 12):
         result = run_python(
             f"""
-            import sys
-            interpreters = __import__("_xxsubinterpreters" if sys.version_info < (3, 13) else "_interpreters")
+            import {"_xxsubinterpreters" if sys.version_info < (3, 13) else "_interpreters"} as interpreters
             isolated = interpreters.create()
             interpreters.run_string(isolated, {probe!r})
             interpreters.destroy(isolated)
