@@ -278,11 +278,14 @@ public:
     }
 
     void exchange(Index a, Index b) {
+        if (lead_[b] == k_no_lead && lead_[a] != k_no_lead)
+            unsettled_ = b;
         rows_.exchange(a, b);
         std::swap(lead_[a], lead_[b]);
     }
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
+    [[nodiscard]] Index unsettled() const { return unsettled_; }
     [[nodiscard]] LastRowScan ordered_scan(Index p, Index best) { return search_.find(lead_.data(), p, best); }
 
     /// Puts the words in their final order.
@@ -295,6 +298,7 @@ private:
     LeadCache lead_;
     DelayedPermutation rows_;
     OrderedSearch search_;
+    Index unsettled_ = 0;
 };
 
 template <bool Dep>
