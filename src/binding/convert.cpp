@@ -131,18 +131,27 @@ std::span<const Byte> read_row_item(PyObject* object, Row& scratch) {
 class SmallInts {
 public:
     explicit SmallInts(unsigned count) {
-        for (unsigned v = 0; v < count; ++v)
-            ints_[v] = made(PyLong_FromLong(static_cast<long>(v)));
+        // Only the first `count` slots are filled and released: a packed
+        // result needs two, and a small one should not pay for 256.
+        for (; count_ < count; ++count_)
+            ints_[count_] = made(PyLong_FromLong(static_cast<long>(count_))).release();
+    }
+    SmallInts(const SmallInts&) = delete;
+    SmallInts& operator=(const SmallInts&) = delete;
+    ~SmallInts() {
+        for (unsigned v = 0; v < count_; ++v)
+            Py_DECREF(ints_[v]);
     }
     /// A new reference to the int `value`.
     PyObject* operator()(Byte value) const {
-        PyObject* integer = ints_[value].get();
+        PyObject* integer = ints_[value];
         Py_INCREF(integer);
         return integer;
     }
 
 private:
-    std::array<Ref, 256> ints_;
+    unsigned count_ = 0;
+    std::array<PyObject*, 256> ints_;
 };
 
 // Row i of `rows` as a new list of ints; a packed row is unpacked into

@@ -33,6 +33,10 @@
 //   bool ordered()                  rows 0 .. n-2 are in echelon order
 //   LastRowScan ordered_scan(Index p, Index best)
 //                                   the scan's result, found faster
+//   Index unsettled()               after a reduction that took the ordered
+//                                   scans: the position that an exchange with
+//                                   a row without a 1 gave the last row's
+//                                   leading entry, or 0 when there was none
 #pragma once
 
 #include <algorithm>
@@ -119,13 +123,30 @@ bool reduce(Rows& rows, RowLog& log, Index limit) {
 
 /// One pass over neighbouring rows, from the bottom up: t runs from n - 1,
 /// or n - 2 for `Dep` (D4), down to 1.
+///
+/// After ordered scans the rows are in echelon order but for one row, the
+/// one that an exchange with a row without a 1 left at `unsettled()`, whose
+/// leading position is no other row's: the steps below it only move it up
+/// to its place, every other step changes nothing, and the pass can start
+/// at that row and end at the first step that leaves the rows as they are.
 template <bool Dep, class Rows>
 void upward_pass(Rows& rows, RowLog& log) {
     const Index n = rows.count();
-    for (Index t = Dep ? n - 1 : n; t-- > 1;) {
+    Index start = Dep ? n - 1 : n;
+    bool settle = false;
+    if constexpr (Rows::k_ordered_scan) {
+        if (rows.ordered()) {
+            start = std::min(start, rows.unsettled() + 1);
+            settle = true;
+        }
+    }
+    for (Index t = start; t-- > 1;) {
         const Index u = t - 1;
-        if (rows.is_zero(t))
+        if (rows.is_zero(t)) {
+            if (settle)
+                return;
             continue;
+        }
         const Index pt = rows.leading(t);
         if (pt == k_no_lead)
             panic(k_unwrap_none);
@@ -136,6 +157,8 @@ void upward_pass(Rows& rows, RowLog& log) {
         } else if (pt == pu && (!Dep || pt + 1 == rows.width())) {  // (D5)
             rows.add(t, u, pt);
             log.push(t, u);
+        } else if (settle) {
+            return;
         }
     }
 }

@@ -164,19 +164,38 @@ private:
 // of p and one right of the old row, or a row without a 1, after which the
 // last row holds no 1 and the scans are over.  And the last row's leading
 // position rises in every iteration (an addition clears it, an exchange
-// brings a row from further right), so the search starts where the previous
-// one ended and gallops: matches against a reduced echelon form mostly lie a
-// few rows apart.
+// brings a row from further right), so the row found rises too: rows above
+// the previous one lie left of the new p.
+//
+// The first row at or right of each column is looked up in a table made
+// from the leading positions at the start, when there are some hundreds of
+// rows and the rows are not much wider than they are many: a reduction against a full echelon form runs about
+// one iteration per column, and a table lookup has no branch to mispredict
+// where a search has several.  An exchange writes p, left of the old
+// position, into the row found, so the table may name that row for a later
+// p that it now lies left of; the row after it is then the one.  Wider rows
+// are searched from the previous row on, galloping: matches against a
+// reduced echelon form mostly lie a few rows apart.
 class OrderedSearch {
 public:
-    /// Over the leading positions of `n` rows.
-    OrderedSearch(const Index* lead, Index n) : last_(n == 0 ? 0 : n - 1) {
+    /// Over the leading positions of `n` rows of `width` columns.
+    OrderedSearch(const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
         bool ordered = true;
         for (Index p = 1; p < last_; ++p)
             ordered &= in_order(lead[p - 1], lead[p]);
         ordered_ = ordered;
         while (with_lead_ < last_ && lead[with_lead_] != k_no_lead)
             ++with_lead_;
+        if (ordered_ && n >= k_table_rows && width <= 4 * n) {
+            // first_[c]: the first row whose leading position is c or more.
+            first_.resize(width);
+            Index c = 0;
+            for (Index r = 0; r < with_lead_; ++r)
+                for (; c <= lead[r]; ++c)
+                    first_[c] = r;
+            for (; c < width; ++c)
+                first_[c] = with_lead_;
+        }
     }
 
     /// Whether rows 0 .. n-2 are in echelon order.
@@ -184,7 +203,14 @@ public:
 
     /// The scan for p with the distance bound `best`.
     [[nodiscard]] LastRowScan find(const Index* lead, Index p, Index best) {
-        const Index i = lower_bound(lead, p);
+        Index i = 0;
+        if (!first_.empty()) {
+            i = std::max(first_[p], hint_);
+            if (i < with_lead_ && lead[i] < p)
+                ++i;
+        } else {
+            i = lower_bound(lead, p);
+        }
         hint_ = i;
         LastRowScan s;
         if (i < with_lead_ && lead[i] == p)
@@ -212,10 +238,13 @@ private:
         return static_cast<Index>(std::lower_bound(lead + lo, lead + hi, p) - lead);
     }
 
+    // Below this many rows the table costs more than the searches it saves.
+    static constexpr Index k_table_rows = 128;
     Index last_;
     bool ordered_ = true;
-    Index with_lead_ = 0;  // rows 0 .. with_lead_-1 have a 1
-    Index hint_ = 0;       // rows 0 .. hint_-1 lie left of the last row
+    Index with_lead_ = 0;       // rows 0 .. with_lead_-1 have a 1
+    Index hint_ = 0;            // rows 0 .. hint_-1 lie left of the last row
+    std::vector<Index> first_;  // see above; empty when the rows are wide
 };
 
 // The rows of the reduction (the policy of last_row.hpp) over the three parts.
@@ -227,7 +256,7 @@ public:
 
     explicit PackedLastRows(PackedRows& w)
         : n_(w.nrows()), width_(w.ncols()), stride_(w.stride()), lead_(w), rows_(w),
-          search_(lead_.data(), n_) {}
+          search_(lead_.data(), n_, width_) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
@@ -236,19 +265,27 @@ public:
 
     // Only the words from the leading position's on are added, and searched
     // for the new one.
+    // The next iteration waits for the new leading position, mostly in the
+    // first word added: that word is added and searched first.
     void add(Index target, Index source, Index lead) {
         const Index word = word_of(lead);
         Word* to = rows_.row(target);
-        xor_into(to + word, rows_.row(source) + word, stride_ - word);
-        lead_[target] = packed::leading(to, stride_, word);
+        const Word* from = rows_.row(source);
+        const Word head = to[word] ^ from[word];
+        to[word] = head;
+        xor_into(to + word + 1, from + word + 1, stride_ - word - 1);
+        lead_[target] = head != 0 ? word * k_word_bits + lowest_bit(head) : packed::leading(to, stride_, word + 1);
     }
 
     void exchange(Index a, Index b) {
+        if (lead_[b] == k_no_lead && lead_[a] != k_no_lead)
+            unsettled_ = b;
         rows_.exchange(a, b);
         std::swap(lead_[a], lead_[b]);
     }
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
+    [[nodiscard]] Index unsettled() const { return unsettled_; }
     [[nodiscard]] LastRowScan ordered_scan(Index p, Index best) { return search_.find(lead_.data(), p, best); }
 
     /// Puts the words in their final order.
@@ -261,6 +298,7 @@ private:
     LeadCache lead_;
     DelayedPermutation rows_;
     OrderedSearch search_;
+    Index unsettled_ = 0;
 };
 
 template <bool Dep>

@@ -143,15 +143,28 @@ PackedRows kernel(const PackedRows& m) {
         const Index k = s.free_words[i];
         const Index first_vector = next_vector;
         each_set_bit(s.free_mask[k], [&](unsigned f) { basis.row(next_vector++)[k] = Word{1} << f; });
-        if (std::popcount(s.free_mask[k]) <= 2) {
-            // One or two free columns here: their bits read one by one cost
-            // less than the transposes of every 64 pivots.
+        const auto free_here = static_cast<Index>(std::popcount(s.free_mask[k]));
+        if (free_here <= 2 || free_here * rank <= 512) {
+            // Few free columns here, or few pivots: their bits read one by
+            // one cost less than the transposes of every 64 pivots.  The
+            // pivots rise, so the bits of each word of the vector gather in
+            // a register, without a branch on their values (which would be
+            // mispredicted every other time).
             Index vector = first_vector;
             each_set_bit(s.free_mask[k], [&](unsigned f) {
-                for (Index t = 0; t < rank; ++t)
-                    if (((values[t * nf + i] >> f) & 1U) != 0)
-                        set_bit(basis.row(vector), s.pivots[t]);
-                ++vector;
+                Word* v = basis.row(vector++);
+                Index word = 0;
+                Word bits = 0;
+                for (Index t = 0; t < rank; ++t) {
+                    const Index p = s.pivots[t];
+                    if (word_of(p) != word) {
+                        v[word] |= bits;
+                        bits = 0;
+                        word = word_of(p);
+                    }
+                    bits |= ((values[t * nf + i] >> f) & 1U) << bit_of(p);
+                }
+                v[word] |= bits;
             });
             continue;
         }
