@@ -133,25 +133,32 @@ public:
     explicit SmallInts(unsigned count) {
         // Only the first `count` slots are filled and released: a packed
         // result needs two, and a small one should not pay for 256.
-        for (; count_ < count; ++count_)
-            ints_[count_] = made(PyLong_FromLong(static_cast<long>(count_))).release();
-    }
-    SmallInts(const SmallInts&) = delete;
-    SmallInts& operator=(const SmallInts&) = delete;
-    ~SmallInts() {
-        for (unsigned v = 0; v < count_; ++v)
-            Py_DECREF(ints_[v]);
+        for (; held_.count < count; ++held_.count)
+            held_.ints[held_.count] = made(PyLong_FromLong(static_cast<long>(held_.count))).release();
     }
     /// A new reference to the int `value`.
     PyObject* operator()(Byte value) const {
-        PyObject* integer = ints_[value];
+        PyObject* integer = held_.ints[value];
         Py_INCREF(integer);
         return integer;
     }
 
 private:
-    unsigned count_ = 0;
-    std::array<PyObject*, 256> ints_;
+    // The references made so far, released together.  A member of its own,
+    // so that those made before a failure in the constructor are released
+    // too, and so that the slots never filled are never touched.
+    struct Held {
+        Held() = default;
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        ~Held() {
+            for (unsigned v = 0; v < count; ++v)
+                Py_DECREF(ints[v]);
+        }
+        unsigned count = 0;
+        std::array<PyObject*, 256> ints;
+    };
+    Held held_;
 };
 
 // Row i of `rows` as a new list of ints; a packed row is unpacked into
