@@ -1,6 +1,5 @@
 #include "buffer.hpp"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -33,13 +32,17 @@ bool iterates_as_its_buffer(PyObject* object, int ndim) {
     return type == imported_type("numpy", "ndarray");
 }
 
-// A native integer format ("B", "<q", "@i", ...), with its signedness.
-// "?" is left out: numpy warns when its bools are read as integers.
+// A native integer format ("B", "@q", ...), with its signedness.  These are
+// the integer formats that a memoryview iterates: one character, after at
+// most an "@".  Any other prefix, even one that names the native byte order
+// ("<B" of every ctypes array, "=i"), makes iteration raise
+// NotImplementedError, so such a buffer is iterated to raise it.  numpy and
+// array.array give native arrays formats without a prefix.  "?" is left
+// out: numpy warns when its bools are read as integers.
 std::optional<bool> integer_signedness(const char* format) {
     if (format == nullptr)
         return false;  // plain bytes
-    if (*format == '@' || *format == '=' ||
-        (*format == '<' && std::endian::native == std::endian::little))
+    if (*format == '@')
         ++format;
     if (format[0] == '\0' || format[1] != '\0' || std::strchr("bBhHiIlLqQnN", format[0]) == nullptr)
         return std::nullopt;

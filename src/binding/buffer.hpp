@@ -7,7 +7,8 @@
 // Everything else, subclasses included (their __iter__ may differ from their
 // buffer), is iterated as before, and so is any buffer that would not give
 // exactly what iteration gives: a format other than a native integer (bool,
-// float, object, big-endian), another number of dimensions, or an entry
+// float, object, or one with a byte-order prefix such as "<B", which a
+// memoryview refuses to iterate), another number of dimensions, or an entry
 // outside 0 to 255, whose exact error only iteration reports.
 #pragma once
 

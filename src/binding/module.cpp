@@ -15,6 +15,19 @@
 #include "matrix_object.hpp"
 #include "messages.hpp"
 
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+// CPython 3.12 runs the initialisation of a single-phase module in whatever
+// interpreter imports it, and only afterwards refuses the module in an
+// interpreter that admits only modules made for sub-interpreters (an
+// isolated one).  This is the check it makes then; running it first keeps
+// such an interpreter from owning the module, or from creating anything of
+// it, when its import cannot succeed.  From 3.13 on, that initialisation
+// runs in the main interpreter.  (Declared in CPython's internal headers,
+// exported by the interpreter.)
+extern "C" int _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
+#define QUORVEL_IMPORT_CHECKS_SUB_INTERPRETERS 1
+#endif
+
 namespace quorvel::binding {
 namespace {
 
@@ -67,6 +80,10 @@ PyMODINIT_FUNC PyInit_quorvel() {
         const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
         if (id == -1)
             throw_pending();
+#ifdef QUORVEL_IMPORT_CHECKS_SUB_INTERPRETERS
+        if (_PyImport_CheckSubinterpIncompatibleExtensionAllowed(g_module_def.m_name) < 0)
+            throw_pending();
+#endif
         std::int64_t owner = -1;
         if (!g_owner.compare_exchange_strong(owner, id) && owner != id)
             raise(PyExc_ImportError, message::k_second_interpreter);

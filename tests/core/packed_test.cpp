@@ -158,6 +158,14 @@ TEST(FastPath, KernelEqualsExact) {
             // Not in echelon form: each pivot's value depends on the earlier ones.
             ASSERT_EQ(kernel_outcome(kernel, input), kernel_outcome(exact::kernel, input))
                 << n << " x " << m;
+            // Echelon form but for 1s, at pivot and free columns, in the
+            // words before that of its index, in each row from row 64 on.
+            std::vector<Row> r = reduced.to_byte_rows();
+            for (std::size_t t = 64; t < r.size(); ++t)
+                for (std::size_t j = 0; j < std::min(m, t / 64 * 64); ++j)
+                    r[t][j] = static_cast<Byte>(random.below(2));
+            const Matrix mixed(std::move(r));
+            ASSERT_EQ(kernel_outcome(kernel, mixed), kernel_outcome(exact::kernel, mixed)) << n << " x " << m;
             ASSERT_EQ(rank(reduced), exact::rank(reduced));
             ASSERT_EQ(rank(input), exact::rank(input));
         }
@@ -165,11 +173,13 @@ TEST(FastPath, KernelEqualsExact) {
 
 // n-1 rows in echelon form (reduced or not, a row dropped so that a zero row
 // ends them, a zero row put among them or two of them exchanged) and a last
-// row that is or is not a sum of them; and random matrices.
+// row that is or is not a sum of them; and random matrices.  Widths 512 and
+// 1024 end in a whole block of the eight words searched at once for a lead.
 TEST(FastPath, LastRowReductionsEqualExact) {
     Random random(4);
     for (const std::size_t n : std::vector<std::size_t>{1, 2, 3, 5, 64, 65, 70, 130})
-        for (const std::size_t m : std::vector<std::size_t>{1, 2, 3, 8, 63, 64, 65, 127, 128, 129, 130, 257, 577})
+        for (const std::size_t m :
+             std::vector<std::size_t>{1, 2, 3, 8, 63, 64, 65, 127, 128, 129, 130, 257, 512, 577, 1024})
             for (int trial = 0; trial < 10; ++trial) {
                 std::vector<Row> r;
                 if (trial < 8) {

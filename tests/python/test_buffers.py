@@ -2,6 +2,7 @@
 the same values: same result, exception, message and warnings."""
 
 import array
+import ctypes
 import warnings
 
 import pytest
@@ -46,7 +47,7 @@ def arrays():
     a = np.random.default_rng(7).integers(0, 2, (6, 70))
     for dtype in [f"{k}{s}" for k in "iu" for s in (1, 2, 4, 8)] + ["bool", "float64", ">i4", "object"]:
         yield a.astype(dtype)
-        for inner in (255, 256, -1, 2**63):
+        for inner in (255, 256, -1, *WIDE, 2**63):
             if np.dtype(dtype).kind not in "iu" or np.iinfo(dtype).min <= inner <= np.iinfo(dtype).max:
                 b = a.astype(dtype)
                 b[2, 33] = inner
@@ -59,6 +60,16 @@ def arrays():
     yield [a[0].view(renamed(np.ndarray, "numpy.ndarray"))]
 
 
+# Entries that a read of too few bytes would see as 1.
+WIDE = (257, 2**16 + 1, 1 - 2**16, 2**32 + 1, 1 - 2**32)
+
+
+def wide_arrays():
+    for code in "bBhHiIlLqQ":
+        bits, signed = 8 * array.array(code).itemsize, code.islower()
+        yield from ([array.array(code, [1, v])] for v in WIDE if -signed * 2 ** (bits - 1) <= v < 2 ** (bits - signed))
+
+
 def renamed(base, name):
     """A subclass of `base` that calls itself `name` and whose items all read as 0."""
     zeros = {"__getitem__": lambda self, i: ([0] * len(self))[i], "__iter__": lambda self: iter([0] * len(self))}
@@ -69,6 +80,8 @@ BUFFER_ROWS = [
     [memoryview(b"\x01\x00\x01"), memoryview(bytearray(b"\x00\x01\x01")), memoryview(b"\x01\x00\x01\x00")[::2]],
     [array.array("B", [1, 1, 0]), array.array("q", [0, 1, 0])],
     [array.array("q", [1, 300])], [array.array("b", [1, -1])], [array.array("d", [1.0])],
+    *wide_arrays(),
+    *([memoryview((kind * 2)(1, 0))] for kind in (ctypes.c_ubyte, ctypes.c_int, ctypes.c_int64)),  # "<B" ...
     [memoryview(b"\x01").toreadonly()], memoryview(b"\x01\x00\x00\x01").cast("B", (2, 2)),
     [renamed(array.array, "array.array")("B", [1, 1, 1])],
 ]

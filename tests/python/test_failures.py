@@ -469,3 +469,18 @@ def test_sub_interpreter_import_fails(run_python):
         assert result.stdout.splitlines() == ["ImportError True", "0"]
     else:
         assert result.stdout.splitlines() == ["imported", "0", "main refused"]
+
+    # An isolated sub-interpreter refuses the module, and so owns nothing.
+    if sys.version_info >= (3, 12):
+        result = run_python(
+            f"""
+            import {"_xxsubinterpreters" if sys.version_info < (3, 13) else "_interpreters"} as interpreters
+            isolated = interpreters.create()
+            interpreters.run_string(isolated, {probe!r})
+            interpreters.destroy(isolated)
+            import quorvel
+            print(quorvel.Matrix([[1]]).to_list())
+            """
+        )
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.splitlines() == ["ImportError True", "[[1]]"]

@@ -1,7 +1,9 @@
 """The type stubs agree with the module where mypy.stubtest cannot look:
-the constructor's parameters and the type of every method's result."""
+the constructor's parameters, the type of every method's result and the
+examples in the docstrings."""
 
 import ast
+import doctest
 import inspect
 import typing
 from collections.abc import Sequence
@@ -24,14 +26,16 @@ def stub_tree():
     return ast.parse(path.read_text(encoding="utf-8"))
 
 
-def stub_class(tree):
-    (cls,) = [node for node in tree.body if isinstance(node, ast.ClassDef)]
-    assert cls.name == "Matrix"
-    return {node.name: node for node in cls.body if isinstance(node, ast.FunctionDef)}
+def stub_class(tree, with_class=False):
+    (cls,) = [node for node in tree.body if isinstance(node, ast.ClassDef) and node.name == "Matrix"]
+    methods = {node.name: node for node in cls.body if isinstance(node, ast.FunctionDef)}
+    return {"Matrix": cls, **methods} if with_class else methods
 
 
 def annotation_namespace(tree):
-    namespace = {"Matrix": Matrix, "Sequence": Sequence, "SupportsIndex": typing.SupportsIndex}
+    # _SequenceOf, the stub's own protocol for rows, has Sequence stand in:
+    # no result is of a row type.
+    namespace = {"Matrix": Matrix, "_SequenceOf": Sequence, "SupportsIndex": typing.SupportsIndex}
     for node in tree.body:
         if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
             namespace[node.target.id] = eval(ast.unparse(node.value), dict(namespace))
@@ -73,3 +77,15 @@ def test_result_has_the_stub_type(name):
     m = Matrix([[1, 0, 1], [0, 1, 1], [1, 1, 0]])
     result = BY_NAME[name].call(m)
     assert conforms(result, expected), (name, result, expected)
+
+
+@pytest.mark.parametrize("name", ["Matrix", "__new__"] + [n for n in vars(Matrix) if not n.startswith("__")])
+def test_docstring_examples_run(name):
+    node = stub_class(stub_tree(), with_class=True)[name]
+    text = ast.get_docstring(node, clean=False)
+    if ">>> import numpy" in text:
+        pytest.importorskip("numpy")  # Debian's numpy serves only the system python3
+    test = doctest.DocTestParser().get_doctest(text, {"Matrix": Matrix}, name, "stub", node.lineno)
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    assert test.examples, name
+    assert runner.run(test).failed == 0

@@ -5,7 +5,10 @@ Each wrong call carries an ignore for exactly the error it must cause:
 the wrong call would fail the check.
 """
 
+import array
 from typing import assert_type
+
+import numpy
 
 from quorvel import Matrix
 
@@ -28,7 +31,19 @@ assert_type(m.echelon_form_last_row_dep(), tuple[Matrix, list[tuple[int, int]]])
 assert_type(m.rank(), int)
 assert_type(m.kernel(), list[list[int]])
 
+# Arrays, whole or as rows, which the module reads from memory or iterates.
+a = numpy.zeros((2, 3), numpy.uint8)
+row = numpy.ones(3, numpy.uint8)
+assert_type(Matrix(a), Matrix)
+assert_type(Matrix(numpy.zeros((2, 3), bool).view(numpy.uint8)), Matrix)
+assert_type(Matrix([row, array.array("B", [1, 0]), memoryview(b"\x01"), [numpy.uint8(1)]]), Matrix)
+assert_type(Matrix(list(a)), Matrix)
+m.append_row(row)
+m.append_column(array.array("B", [1, 0, 1, 0, 1, 1]))
+
+Matrix("01")  # type: ignore[arg-type]
 Matrix(["01"])  # type: ignore[list-item]
+Matrix({0: [1]})  # type: ignore[arg-type]
 Matrix([[0.5]])  # type: ignore[list-item]
 m.get(0, 1.0)  # type: ignore[arg-type]
 m.get(0)  # type: ignore[call-arg]
