@@ -39,6 +39,17 @@ def raising(exc):
     return Index(action=action)
 
 
+def interpreter_message(call, *args):
+    """The message of the TypeError that the interpreter's own `call(*args)`
+    raises: a text CPython writes and the module passes on, which CPython
+    words differently from one version to the next."""
+    try:
+        call(*args)
+    except TypeError as error:
+        return str(error)
+    raise AssertionError(f"{call.__name__}{args!r} raised no TypeError")
+
+
 def panic_message(call):
     """Runs `call`, which must fail with the module's PanicException, and
     returns the message it carries."""
