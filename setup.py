@@ -6,6 +6,11 @@ the interpreter that runs pip (without the tests), builds the target
 type stubs travel beside it as the stub-only package `quorvel-stubs`, where
 mypy and pyright look for them.
 
+The module links the C++ runtime statically (QUORVEL_STATIC_RUNTIME), so that
+a wheel needs of the system only its C library and libgcc_s: CMakeLists.txt
+says why that is safe, and .ci/release checks the wheels it makes against
+the manylinux policy.
+
 A pip or sdist build does not treat compiler warnings as errors, so that a
 compiler which warns about something new still installs the module; the
 developers' presets and CI do.  Options for the CMake configure step can be
@@ -63,6 +68,7 @@ class CMakeBuild(build_ext):
             "-DCMAKE_BUILD_TYPE=Release",
             "-DQUORVEL_TESTS=OFF",
             "-DQUORVEL_WERROR=OFF",
+            "-DQUORVEL_STATIC_RUNTIME=ON",
             *shlex.split(os.environ.get("CMAKE_ARGS", "")),
         ]
         build = ["cmake", "--build", str(build_dir), "--target", "quorvel"]
