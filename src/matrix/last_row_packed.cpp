@@ -264,9 +264,8 @@ public:
     [[nodiscard]] bool is_zero(Index p) const { return lead_[p] == k_no_lead; }
 
     // Only the words from the leading position's on are added, and searched
-    // for the new one.
-    // The next iteration waits for the new leading position, mostly in the
-    // first word added: that word is added and searched first.
+    // for the new one.  The next iteration waits for the new leading
+    // position, mostly in the first word added: that word goes first.
     void add(Index target, Index source, Index lead) {
         const Index word = word_of(lead);
         Word* to = rows_.row(target);
