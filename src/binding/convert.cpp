@@ -297,14 +297,42 @@ Ref new_matrix_object(Matrix&& matrix) {
     return Ref(object);
 }
 
+namespace {
+
+// The ints for the row indexes of logs, below k_kept_indexes, each made the
+// first time a log names it and then kept, as the interpreter keeps its own
+// small ints.  A streaming reduction's log names a few hundred rows in a few
+// hundred pairs, and making and freeing an int for each of those rows in
+// every call cost about as much as the tuples of the pairs.  At most
+// k_kept_indexes ints stay alive (1.3 MiB), only as many as the largest
+// matrix asked for.  The module belongs to one interpreter, whose lock
+// guards the table; nothing frees the ints, which live as long as the
+// interpreter's own.
+constexpr Index k_kept_indexes = Index{1} << 15;
+std::array<PyObject*, k_kept_indexes> g_kept_indexes{};
+
+// A new reference to the int `value`, below k_kept_indexes.
+PyObject* kept_index(Index value) {
+    PyObject*& slot = g_kept_indexes[value];
+    if (slot == nullptr)
+        slot = made(PyLong_FromUnsignedLongLong(value)).release();
+    Py_INCREF(slot);
+    return slot;
+}
+
+}  // namespace
+
 Ref elimination_result(Elimination&& result) {
     const Index nrows = result.matrix.nrows();
     Ref matrix = new_matrix_object(std::move(result.matrix));
 
-    // One int per distinct row index, made when first needed.
-    std::vector<Ref> indexes(nrows);
+    // Indexes from k_kept_indexes on: one int for each, made when first
+    // needed in this result.
+    std::vector<Ref> indexes(nrows > k_kept_indexes ? nrows - k_kept_indexes : 0);
     const auto index = [&](Index value) {
-        Ref& slot = indexes[value];
+        if (value < k_kept_indexes)
+            return kept_index(value);
+        Ref& slot = indexes[value - k_kept_indexes];
         if (!slot)
             slot = made(PyLong_FromUnsignedLongLong(value));
         Py_INCREF(slot.get());

@@ -8,13 +8,13 @@ namespace quorvel {
 
 Elimination echelon_form_last_row(const Matrix& m) {
     if (m.is_packed())
-        return packed::on_copy(packed::echelon_form_last_row_in_place, m);
+        return packed::echelon_form_last_row(m.packed_rows());
     return exact::echelon_form_last_row(m);
 }
 
 Elimination echelon_form_last_row_dep(const Matrix& m) {
     if (m.is_packed())
-        return packed::on_copy(packed::echelon_form_last_row_dep_in_place, m);
+        return packed::echelon_form_last_row_dep(m.packed_rows());
     return exact::echelon_form_last_row_dep(m);
 }
 

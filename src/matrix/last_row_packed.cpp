@@ -2,8 +2,8 @@
 //
 // The reduction is called once per incoming row to test it against rows that
 // are usually in echelon form already, so it never searches a row twice: the
-// leading position of every row is found once and kept up to date
-// (LeadCache), rows are exchanged in a permutation that is applied to the
+// leading position of every row is found once, while the working copy is
+// made, and kept up to date (LeadCache), rows are exchanged in a permutation that is applied to the
 // words once, at the end (DelayedPermutation), and a scan over rows whose
 // leading positions rise is a binary search (OrderedSearch).
 //
@@ -35,17 +35,37 @@ bool in_order(Index above, Index below) {
     return above < below || (above == k_no_lead && below == k_no_lead);
 }
 
-// The leading position of every row.  This pass reads the zero prefix of
-// every row, half the matrix for a square echelon form, and is the one part
-// of a reduction whose cost grows with the whole matrix: with AVX2 it skips
-// zero words 8 at a time in two registers.  The portable variant, `leading`
-// row by row, skips them 8 at a time in general registers.
+// The leading position of every row, and with `Copy` a copy of the rows
+// made in the same pass.  This reads the zero prefix of every row, half the
+// matrix for a square echelon form, and is the one part of a reduction whose
+// cost grows with the whole matrix; with the copy that the reduction works
+// on, each word is read once for both.  With AVX2 the prefix is read 8 words
+// at a time in two registers; the portable variant reads it word by word.
+template <bool Copy>
+void lead_pass_portable(const PackedRows& w, Word* copy, Index* lead) {
+    const Index stride = w.stride();
+    for (Index r = 0; r < w.nrows(); ++r) {
+        const Word* row = w.row(r);
+        Word* to = copy + r * stride;
+        Index k = 0;
+        for (; k < stride && row[k] == 0; ++k)
+            if constexpr (Copy)
+                to[k] = 0;
+        lead[r] = k < stride ? k * k_word_bits + lowest_bit(row[k]) : k_no_lead;
+        if constexpr (Copy)
+            if (k < stride)
+                std::memcpy(to + k, row + k, (stride - k) * sizeof(Word));
+    }
+}
+
 #if QUORVEL_X86_SIMD
-__attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index* lead) {
+template <bool Copy>
+__attribute__((target("avx2"))) void lead_pass_avx2(const PackedRows& w, Word* copy, Index* lead) {
     const Index stride = w.stride();
     const __m256i zero = _mm256_setzero_si256();
     for (Index r = 0; r < w.nrows(); ++r) {
         const Word* row = w.row(r);
+        Word* to = copy + r * stride;
         Index found = k_no_lead;
         Index k = 0;
         for (; k + 8 <= stride; k += 8) {
@@ -53,6 +73,10 @@ __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index*
             __m256i b;
             std::memcpy(&a, row + k, sizeof a);
             std::memcpy(&b, row + k + 4, sizeof b);
+            if constexpr (Copy) {
+                std::memcpy(to + k, &a, sizeof a);
+                std::memcpy(to + k + 4, &b, sizeof b);
+            }
             const __m256i x = _mm256_or_si256(a, b);
             if (_mm256_testz_si256(x, x) == 0) {
                 // The first non-zero word of the eight, without a branch.
@@ -61,29 +85,41 @@ __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index*
                     _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero))) << 4;
                 const Index word = k + static_cast<Index>(std::countr_one(static_cast<unsigned>(zero_words)));
                 found = word * k_word_bits + lowest_bit(row[word]);
+                k += 8;
                 break;
             }
         }
-        lead[r] = k + 8 <= stride ? found : leading(row, stride, k);
+        if (found == k_no_lead) {
+            // Fewer than eight words are left, none of them read yet.
+            for (; k < stride && row[k] == 0; ++k)
+                if constexpr (Copy)
+                    to[k] = 0;
+            if (k < stride)
+                found = k * k_word_bits + lowest_bit(row[k]);
+        }
+        lead[r] = found;
+        if constexpr (Copy)
+            if (k < stride)
+                std::memcpy(to + k, row + k, (stride - k) * sizeof(Word));
     }
 }
-
 #endif
 
-}  // namespace
-
-void find_leads(const PackedRows& w, Index* lead) {
+template <bool Copy>
+void lead_pass(const PackedRows& w, Word* copy, Index* lead) {
 #if QUORVEL_X86_SIMD
     static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
     if (avx2) {
-        find_leads_avx2(w, lead);
+        lead_pass_avx2<Copy>(w, copy, lead);
         return;
     }
 #endif
-    for (Index r = 0; r < w.nrows(); ++r)
-        lead[r] = leading(w.row(r), w.stride());
+    lead_pass_portable<Copy>(w, copy, lead);
 }
 
+}  // namespace
+
+void find_leads(const PackedRows& w, Index* lead) { lead_pass<false>(w, nullptr, lead); }
 
 namespace {
 
@@ -91,12 +127,14 @@ namespace {
 // to date by the edits.
 class LeadCache {
 public:
-    explicit LeadCache(const PackedRows& w) {
-        if (w.nrows() > k_local_rows) {
-            heap_.resize(w.nrows());
+    /// Makes `copy`, of the shape of `source`, a copy of it, finding the
+    /// leading positions in the same pass.
+    LeadCache(const PackedRows& source, PackedRows& copy) {
+        if (source.nrows() > k_local_rows) {
+            heap_.resize(source.nrows());
             lead_ = heap_.data();
         }
-        find_leads(w, lead_);
+        lead_pass<true>(source, copy.nrows() == 0 ? nullptr : copy.row(0), lead_);
     }
     LeadCache(const LeadCache&) = delete;
     LeadCache& operator=(const LeadCache&) = delete;
@@ -109,7 +147,7 @@ private:
     // Matrices of at most this many rows keep their positions on the stack.
     static constexpr Index k_local_rows = 64;
     std::array<Index, k_local_rows> local_;
-    std::vector<Index> heap_;
+    std::vector<Index, UninitialisedAllocator<Index>> heap_;
     Index* lead_ = local_.data();
 };
 
@@ -244,7 +282,7 @@ private:
     bool ordered_ = true;
     Index with_lead_ = 0;       // rows 0 .. with_lead_-1 have a 1
     Index hint_ = 0;            // rows 0 .. hint_-1 lie left of the last row
-    std::vector<Index> first_;  // see above; empty when the rows are wide
+    std::vector<Index, UninitialisedAllocator<Index>> first_;  // see above; empty when the rows are wide
 };
 
 // The rows of the reduction (the policy of last_row.hpp) over the three parts.
@@ -254,9 +292,10 @@ class PackedLastRows {
 public:
     static constexpr bool k_ordered_scan = true;
 
-    explicit PackedLastRows(PackedRows& w)
-        : n_(w.nrows()), width_(w.ncols()), stride_(w.stride()), lead_(w), rows_(w),
-          search_(lead_.data(), n_, width_) {}
+    /// Over `copy`, which becomes a copy of `source`.
+    PackedLastRows(const PackedRows& source, PackedRows& copy)
+        : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, copy),
+          rows_(copy), search_(lead_.data(), n_, width_) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
@@ -301,16 +340,17 @@ private:
 };
 
 template <bool Dep>
-RowLog reduce_in_place(PackedRows& w) {
-    PackedLastRows rows(w);
+Elimination reduce_copy(const PackedRows& source) {
+    PackedRows copy(source.nrows(), source.ncols());
+    PackedLastRows rows(source, copy);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
-    return log;
+    return {Matrix(std::move(copy)), std::move(log)};
 }
 
 }  // namespace
 
-RowLog echelon_form_last_row_in_place(PackedRows& w) { return reduce_in_place<false>(w); }
-RowLog echelon_form_last_row_dep_in_place(PackedRows& w) { return reduce_in_place<true>(w); }
+Elimination echelon_form_last_row(const PackedRows& w) { return reduce_copy<false>(w); }
+Elimination echelon_form_last_row_dep(const PackedRows& w) { return reduce_copy<true>(w); }
 
 }  // namespace quorvel::packed

@@ -22,17 +22,16 @@ namespace quorvel::packed {
 /// `w` becomes its reduced row echelon form in place; the log is returned.
 [[nodiscard]] RowLog echelon_form_in_place(PackedRows& w);
 
-/// Reduces the last row of `w` against the rows above it and puts the rows
-/// in order with one upward pass, as `exact::echelon_form_last_row` does to a
-/// copy of the same contents; `w` becomes that copy's final state and the log
-/// is returned.  Fails with the byte half's failure (no rows; neither a
-/// matching row nor a candidate for an exchange), after which `w` holds its
-/// rows in some intermediate order.
-[[nodiscard]] RowLog echelon_form_last_row_in_place(PackedRows& w);
+/// Reduces the last row of a copy of `w` against the rows above it and puts
+/// the rows in order with one upward pass, as `exact::echelon_form_last_row`
+/// does to a copy of the same contents; returns that copy's final state and
+/// the log.  Fails with the byte half's failure (no rows; neither a matching
+/// row nor a candidate for an exchange).
+[[nodiscard]] Elimination echelon_form_last_row(const PackedRows& w);
 
 /// The same for `exact::echelon_form_last_row_dep`, which fails only on a
 /// matrix without rows.
-[[nodiscard]] RowLog echelon_form_last_row_dep_in_place(PackedRows& w);
+[[nodiscard]] Elimination echelon_form_last_row_dep(const PackedRows& w);
 
 /// `exact::rank`: the number of distinct columns that hold the first 1 of a
 /// row.
@@ -44,7 +43,7 @@ void find_leads(const PackedRows& w, Index* lead);
 /// The kernel basis that `exact::kernel` computes, one vector per row.
 [[nodiscard]] PackedRows kernel(const PackedRows& m);
 
-/// One of the reductions above run on a copy of the rows of `m` (packed),
+/// The elimination above run on a copy of the rows of `m` (packed),
 /// its result kept packed.
 [[nodiscard]] inline Elimination on_copy(RowLog (*reduce)(PackedRows&), const Matrix& m) {
     PackedRows w = m.packed_rows();

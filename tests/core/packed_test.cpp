@@ -38,20 +38,18 @@ std::string kernel_outcome(Kernel method, const Matrix& m) {
     }
 }
 
-// A reduction on packed rows run on a packed copy of `m`.
-template <RowLog (*Reduce)(packed::PackedRows&)>
+// A reduction on packed rows run on the packed form of `m`.
+template <Elimination (*Reduce)(const packed::PackedRows&)>
 Elimination on_packed(const Matrix& m) {
-    packed::PackedRows w = packed::PackedRows::pack(m).value();
-    RowLog log = Reduce(w);
-    return {Matrix(std::move(w)), std::move(log)};
+    return Reduce(packed::PackedRows::pack(m).value());
 }
 
 // Each last-row reduction beside its exact reference.
 const std::vector<std::pair<Method, Method>> k_last_row_pairs = {
     {echelon_form_last_row, exact::echelon_form_last_row},
     {echelon_form_last_row_dep, exact::echelon_form_last_row_dep},
-    {on_packed<packed::echelon_form_last_row_in_place>, exact::echelon_form_last_row},
-    {on_packed<packed::echelon_form_last_row_dep_in_place>, exact::echelon_form_last_row_dep}};
+    {on_packed<packed::echelon_form_last_row>, exact::echelon_form_last_row},
+    {on_packed<packed::echelon_form_last_row_dep>, exact::echelon_form_last_row_dep}};
 
 // The last-row reductions and the rank of 0/1 rows equal the exact ones.
 void expect_rules_exact(const Matrix& input) {
@@ -279,7 +277,7 @@ TEST(FastPath, OtherInputsKeepExactResults) {
 TEST(FastPath, FailuresOfBinaryInput) {
     // (D3) of echelon_form_last_row on 0/1 input: the message of the exact path.
     for (const Matrix& input : {rows({{1, 1}}), rows({{0, 1}, {1, 0}}), rows({{1, 0, 0}, {0, 0, 1}, {0, 1, 0}})})
-        for (Method method : {echelon_form_last_row, on_packed<packed::echelon_form_last_row_in_place>})
+        for (Method method : {echelon_form_last_row, on_packed<packed::echelon_form_last_row>})
             EXPECT_EQ(outcome(method, input), "failure: called `Option::unwrap()` on a `None` value");
 }
 
