@@ -197,7 +197,7 @@ void Tables::build(const Pivots& p, const PivotSearch& search, Index users) {
     for (unsigned q = 0; q < groups_; ++q) {
         const unsigned g = group_byte[q];
         const auto byte_pivots = static_cast<unsigned>((p.columns >> (8 * g)) & 0xFFU);
-        fill_compress(compress_[q], byte_pivots);
+        compress_[q] = byte_pivots == 0xFFU ? identity_bytes().data() : fill_compress(compress_storage_[q], byte_pivots);
         shift_[q] = 8 * g;
         table_[q] = next;
         mask_table_[q] = next_mask;
@@ -231,9 +231,21 @@ Index Tables::choose_groups(Word columns, Index users, std::array<unsigned, 8>& 
     return words;
 }
 
+// Every byte value as its own index: the indexes of a byte of eight pivots,
+// the common case in a dense block.
+const std::array<std::uint8_t, 256>& Tables::identity_bytes() {
+    static const std::array<std::uint8_t, 256> identity = [] {
+        std::array<std::uint8_t, 256> bytes{};
+        for (unsigned x = 0; x < 256; ++x)
+            bytes[x] = static_cast<std::uint8_t>(x);
+        return bytes;
+    }();
+    return identity;
+}
+
 // compress[x]: the index, among the table's entries, of the byte value x,
 // made of x's bits in the pivot columns of the byte `byte_pivots`.
-void Tables::fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots) {
+const std::uint8_t* Tables::fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots) {
     // place[b]: the bit of column b among the byte's pivots (0 for another
     // column), counted once rather than for each of the 255 entries.
     std::array<unsigned, 8> place{};
@@ -246,6 +258,7 @@ void Tables::fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byt
     compress[0] = 0;
     for (unsigned x = 1; x < 256; ++x)
         compress[x] = static_cast<std::uint8_t>(compress[x & (x - 1)] | place[lowest_bit(x)]);
+    return compress.data();
 }
 
 // Entry x of the table of a byte (whose pivots are at[b] for its columns b

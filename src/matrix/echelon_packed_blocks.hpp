@@ -139,7 +139,8 @@ private:
     // Picks the bytes of the strip that get a table; returns the words of
     // their tables.
     Index choose_groups(Word columns, Index users, std::array<unsigned, 8>& group_byte);
-    static void fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots);
+    static const std::array<std::uint8_t, 256>& identity_bytes();
+    static const std::uint8_t* fill_compress(std::array<std::uint8_t, 256>& compress, unsigned byte_pivots);
     unsigned fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* rows, Word* mask) const;
 
     std::array<Word, k_max_pivots> unit_{};
@@ -151,8 +152,10 @@ private:
     std::array<unsigned, 8> shift_{};
     std::array<const Word*, 8> table_{};
     std::array<const Word*, 8> mask_table_{};
-    // compress_[q][b]: the table index of byte value b of group q's byte.
-    std::array<std::array<std::uint8_t, 256>, 8> compress_;
+    // compress_[q][b]: the table index of byte value b of group q's byte,
+    // in compress_storage_[q] or, for a byte of eight pivots, the identity.
+    std::array<const std::uint8_t*, 8> compress_{};
+    std::array<std::array<std::uint8_t, 256>, 8> compress_storage_;
     std::array<Word, 8 * 256> masks_;
     Words storage_;
 };

@@ -166,14 +166,54 @@ bool all_binary(const Byte* bytes, std::size_t len) {
     return bytes_binary(seen);
 }
 
+// The exchange of bit blocks between words a and b, j bits wide, under
+// `mask`: one step of the transpose, on four pairs of words at once.
+__attribute__((always_inline)) inline void exchange_bits(Quad& a, Quad& b, unsigned j, Word mask) {
+    const Quad t = ((a >> j) ^ b) & mask;
+    a ^= t << j;
+    b ^= t;
+}
+
+// The recursive transpose: at step j (32, 16, ..., 1) word k and word k | j
+// (for k without bit j) exchange the j x j bit blocks off their diagonal.
+// Steps 32 to 4 pair words that lie four or more apart, four pairs to a pair
+// of Quads; steps 2 and 1 pair words within each four, which are first
+// regrouped so that the pairs lie across two Quads.
+QUORVEL_CLONES
 void transpose64(Word* a) {
     Word mask = 0x00000000FFFFFFFFULL;
-    for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
-        for (unsigned k = 0; k < 64; k = ((k | j) + 1) & ~j) {
-            const Word t = ((a[k] >> j) ^ a[k | j]) & mask;
-            a[k] ^= t << j;
-            a[k | j] ^= t;
+    for (unsigned j = 32; j >= 4; j >>= 1, mask ^= mask << j) {
+        for (unsigned base = 0; base < 64; base += 2 * j) {
+            for (unsigned k = base; k < base + j; k += 4) {
+                Quad x;
+                Quad y;
+                load(x, a + k);
+                load(y, a + k + j);
+                exchange_bits(x, y, j, mask);
+                store(a + k, x);
+                store(a + k + j, y);
+            }
         }
+    }
+    for (unsigned k = 0; k < 64; k += 8) {
+        Quad lo;
+        Quad hi;
+        load(lo, a + k);
+        load(hi, a + k + 4);
+        // Step 2: words 0, 1 with 2, 3 of each four.
+        Quad x = __builtin_shufflevector(lo, hi, 0, 1, 4, 5);
+        Quad y = __builtin_shufflevector(lo, hi, 2, 3, 6, 7);
+        exchange_bits(x, y, 2, 0x3333333333333333ULL);
+        // Step 1: words 0, 2 with 1, 3 of each four, from x and y as they
+        // are now (x holds words 0, 1, 4, 5 and y words 2, 3, 6, 7).
+        Quad even = __builtin_shufflevector(x, y, 0, 4, 2, 6);
+        Quad odd = __builtin_shufflevector(x, y, 1, 5, 3, 7);
+        exchange_bits(even, odd, 1, 0x5555555555555555ULL);
+        // even holds words 0, 2, 4, 6 and odd words 1, 3, 5, 7.
+        lo = __builtin_shufflevector(even, odd, 0, 4, 1, 5);
+        hi = __builtin_shufflevector(even, odd, 2, 6, 3, 7);
+        store(a + k, lo);
+        store(a + k + 4, hi);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "matrix/algorithms.hpp"
 #include "matrix/packed_algorithms.hpp"
+#include "matrix/word_ops.hpp"
 #include "test_support.hpp"
 
 namespace quorvel {
@@ -272,6 +273,23 @@ TEST(FastPath, OtherInputsKeepExactResults) {
     EXPECT_EQ(outcome(echelon_form_last_row, Matrix()), outcome(exact::echelon_form_last_row, Matrix()));
     EXPECT_EQ(outcome(echelon_form_last_row_dep, Matrix()),
               outcome(exact::echelon_form_last_row_dep, Matrix()));
+}
+
+TEST(FastPath, TransposeMovesEveryBit) {
+    std::mt19937_64 engine(11);
+    for (int round = 0; round < 20; ++round) {
+        // One bit alone, then sparse random rows, which show a misplaced bit.
+        std::array<Word, 64> a{};
+        a[5] = Word{1} << 63;
+        if (round > 0)
+            for (Word& w : a)
+                w = engine() & engine();
+        std::array<Word, 64> t = a;
+        packed::transpose64(t.data());
+        for (unsigned i = 0; i < 64; ++i)
+            for (unsigned j = 0; j < 64; ++j)
+                ASSERT_EQ((t[j] >> i) & 1U, (a[i] >> j) & 1U) << round << " " << i << " " << j;
+    }
 }
 
 TEST(FastPath, FailuresOfBinaryInput) {
