@@ -516,12 +516,57 @@ private:
     block::LogEmitter emitter_;
 };
 
+// The row-by-row algorithm itself, for rows of one word and at most 64 of
+// them: the rows of column c that hold a 1 are one word, so finding the
+// pivot is one search and the additions run without a branch.  On such
+// small matrices the block eliminator's fixed costs (its workspace, tables
+// and transposes) would be most of the call.
+RowLog echelon_form_small(PackedRows& w) {
+    const Index n = w.nrows();
+    RowLog log(n);
+    // Each pivot logs at most its exchange and one run of rows.
+    const Index pivots = std::min(n, w.ncols());
+    log.reserve(3 * pivots);
+    log.reserve_runs(pivots);
+    Word* rows = w.row(0);
+    Index top = 0;
+    for (unsigned c = 0; c < w.ncols() && top < n; ++c) {
+        Word holders = 0;  // bit r: row r holds a 1 in column c
+        for (Index r = 0; r < n; ++r)
+            holders |= ((rows[r] >> c) & 1U) << r;
+        holders &= ~low_bits(static_cast<unsigned>(top));
+        if (holders == 0)
+            continue;
+        const Index k = lowest_bit(holders);
+        if (k != top) {
+            std::swap(rows[k], rows[top]);
+            log.push_exchange(top, k);
+        }
+        const Word pivot = rows[top];
+        Word cleared = 0;
+        for (Index r = 0; r < n; ++r) {
+            const Word clear = r == top ? 0 : Word{0} - ((rows[r] >> c) & 1U);
+            rows[r] ^= pivot & clear;
+            cleared |= (clear & 1U) << r;
+        }
+        log.push_rows(top, &cleared, block::ones(cleared));
+        ++top;
+    }
+    return log;
+}
+
 }  // namespace
 
-RowLog echelon_form_in_place(PackedRows& w) {
+RowLog echelon_form_in_blocks(PackedRows& w) {
     if (w.nrows() == 0 || w.ncols() == 0)
         return RowLog(w.nrows());
     return BlockEliminator(w).run();
+}
+
+RowLog echelon_form_in_place(PackedRows& w) {
+    if (w.stride() == 1 && w.nrows() <= k_word_bits)
+        return echelon_form_small(w);
+    return echelon_form_in_blocks(w);
 }
 
 }  // namespace quorvel::packed

@@ -22,6 +22,10 @@ namespace quorvel::packed {
 /// `w` becomes its reduced row echelon form in place; the log is returned.
 [[nodiscard]] RowLog echelon_form_in_place(PackedRows& w);
 
+/// The same, always by the block eliminator, which echelon_form_in_place
+/// leaves out for matrices of one word per row and at most 64 rows.
+[[nodiscard]] RowLog echelon_form_in_blocks(PackedRows& w);
+
 /// Reduces the last row of a copy of `w` against the rows above it and puts
 /// the rows in order with one upward pass, as `exact::echelon_form_last_row`
 /// does to a copy of the same contents; returns that copy's final state and

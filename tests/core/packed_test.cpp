@@ -45,6 +45,13 @@ Elimination on_packed(const Matrix& m) {
     return Reduce(packed::PackedRows::pack(m).value());
 }
 
+template <RowLog (*Reduce)(packed::PackedRows&)>
+Elimination on_packed_in_place(const Matrix& m) {
+    packed::PackedRows w = packed::PackedRows::pack(m).value();
+    RowLog log = Reduce(w);
+    return {Matrix(std::move(w)), std::move(log)};
+}
+
 // Each last-row reduction beside its exact reference.
 const std::vector<std::pair<Method, Method>> k_last_row_pairs = {
     {echelon_form_last_row, exact::echelon_form_last_row},
@@ -127,6 +134,9 @@ TEST(FastPath, EchelonFormsEqualExactOnBinaryMatrices) {
                 const std::string expected = outcome(exact::echelon_form, input);
                 ASSERT_EQ(outcome(echelon_form, input), expected) << n << " x " << m;
                 ASSERT_EQ(outcome(row_echelon_full_matrix, input), expected) << n << " x " << m;
+                // The block eliminator also where small matrices take another way.
+                ASSERT_EQ(outcome(on_packed_in_place<packed::echelon_form_in_blocks>, input), expected)
+                    << n << " x " << m;
             }
         }
 }
