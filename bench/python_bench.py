@@ -106,7 +106,7 @@ def bench_elimination(report, name, matrix, method, repeat):
     s = [b for _, b in log]
     del log
     timed, floor = median_times(method, lambda: (matrix.copy(), list(zip(t, s))), repeat)
-    report.add(f"{name} ({len(t)} pairs)", timed, "copy() + list(zip(t, s))", floor, 1.5)
+    report.add(f"{name} ({len(t)} pairs)", timed, "copy() + list(zip(t, s))", floor, 1.3)
 
 
 def bench_echelon_form(report, n, m, repeat):
@@ -146,7 +146,7 @@ def bench_kernel(report, n, m, repeat):
     method, floor = median_times(reduced.kernel, lambda: (reduced.copy(), output.to_list()),
                                  repeat)
     report.add(f"kernel() of the echelon form of {n} x {m} ({output.nrows()} vectors)", method,
-               "copy() + to_list() of its output", floor, 2)
+               "copy() + to_list() of its output", floor, 1.5)
 
 
 def bench_copy(report, n, repeat):

@@ -32,6 +32,19 @@ def test_result_is_a_new_matrix_and_a_list_of_int_pairs(name):
 
 
 @pytest.mark.parametrize("name", METHODS)
+def test_log_names_rows_on_both_sides_of_the_kept_ints(name):
+    # Ints for row indexes up to 2**15 are made once and kept; larger ones
+    # are made for each result.
+    for n in (2**15 - 1, 2**15 + 2):
+        rows = [[0]] * n
+        rows[-1] = [1]
+        reduced, log = getattr(Matrix(rows), name)()
+        assert log == [(0, n - 1), (n - 1, 0), (0, n - 1)]
+        assert reduced.to_list()[:2] == [[1], [0]]
+    assert getattr(Matrix(rows), name)()[1] == log
+
+
+@pytest.mark.parametrize("name", METHODS)
 def test_empty_log_is_an_empty_list(name):
     for rows in ([], [[], []], [[1, 0], [0, 1]], [[0, 0]]):
         reduced, log = getattr(Matrix(rows), name)()
