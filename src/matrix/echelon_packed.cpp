@@ -266,17 +266,19 @@ const std::uint8_t* Tables::fill_compress(std::array<std::uint8_t, 256>& compres
 // built from entry x without its lowest bit, and the mask of the pivots that
 // clear it.  Returns the number of entries.
 unsigned Tables::fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* rows, Word* mask) const {
-    const unsigned entries = 1U << ones(byte_pivots);
-    std::array<unsigned, 8> pivot{};
-    unsigned k = 0;
-    each_set_bit(byte_pivots, [&](unsigned b) { pivot[k++] = at[b]; });
-    std::fill(rows, rows + len_, Word{0});
+    const unsigned k = ones(byte_pivots);
+    std::array<const Word*, 8> pivot_rows{};
+    std::array<Word, 8> units{};
+    unsigned i = 0;
+    each_set_bit(byte_pivots, [&](unsigned b) {
+        pivot_rows[i] = reduced_ + at[b] * len_;
+        units[i++] = unit_[at[b]];
+    });
+    fill_sums(rows, pivot_rows.data(), k, len_);
+    const unsigned entries = 1U << k;
     mask[0] = 0;
-    for (unsigned x = 1; x < entries; ++x) {
-        const unsigned t = pivot[lowest_bit(x)];
-        xor_to(rows + x * len_, rows + (x & (x - 1)) * len_, reduced_ + t * len_, len_);
-        mask[x] = mask[x & (x - 1)] ^ unit_[t];
-    }
+    for (unsigned x = 1; x < entries; ++x)
+        mask[x] = mask[x & (x - 1)] ^ units[lowest_bit(x)];
     return entries;
 }
 

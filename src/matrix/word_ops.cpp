@@ -1,5 +1,7 @@
 #include "word_ops.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -107,6 +109,28 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
     case 7: xor_sum<7>(dst, src, len); break;
     case 8: xor_sum<8>(dst, src, len); break;
     default: break;
+    }
+}
+
+// Each entry from the one without its lowest bit: one addition an entry, in
+// one call for the table, since its entries are mostly a few words long.
+QUORVEL_CLONES
+void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len) {
+    std::fill(table, table + len, Word{0});
+    const std::size_t entries = std::size_t{1} << k;
+    for (std::size_t x = 1; x < entries; ++x) {
+        Word* to = table + x * len;
+        const Word* rest = table + (x & (x - 1)) * len;
+        const Word* row = rows[std::countr_zero(x)];
+        std::size_t j = 0;
+        for (; j + 4 <= len; j += 4) {
+            Quad a;
+            load(a, rest + j);
+            xor_quad(a, row + j);
+            store(to + j, a);
+        }
+        for (; j < len; ++j)
+            to[j] = rest[j] ^ row[j];
     }
 }
 

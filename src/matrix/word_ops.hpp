@@ -19,6 +19,11 @@ void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len);
 void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
                   std::size_t len);
 
+/// The 2^k sums of subsets of the rows rows[0] .. rows[k-1] (k <= 8), each
+/// of `len` words: entry x, at table + x * len, is the sum of the rows i
+/// whose bits are set in x.
+void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len);
+
 /// True when a[k] is not 0 for some k < len.
 [[nodiscard]] bool any_set(const Word* a, std::size_t len);
 
