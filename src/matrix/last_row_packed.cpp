@@ -3,9 +3,10 @@
 // The reduction is called once per incoming row to test it against rows that
 // are usually in echelon form already, so it never searches a row twice: the
 // leading position of every row is found once, while the working copy is
-// made, and kept up to date (LeadCache), rows are exchanged in a permutation that is applied to the
-// words once, at the end (DelayedPermutation), and a scan over rows whose
-// leading positions rise is a binary search (OrderedSearch).
+// made, and kept up to date (LeadCache), rows are exchanged in a permutation
+// that is applied to the words once, at the end (DelayedPermutation), and a
+// scan over rows whose leading positions rise is a binary search or a table
+// lookup (OrderedSearch).
 //
 // Rows are named by their position in the reduction.
 #include "last_row.hpp"
@@ -40,21 +41,18 @@ bool in_order(Index above, Index below) {
 // matrix for a square echelon form, and is the one part of a reduction whose
 // cost grows with the whole matrix; with the copy that the reduction works
 // on, each word is read once for both.  With AVX2 the prefix is read 8 words
-// at a time in two registers; the portable variant reads it word by word.
+// at a time in two registers; the portable variant, `leading` row by row,
+// reads it 8 at a time in general registers.
 template <bool Copy>
 void lead_pass_portable(const PackedRows& w, Word* copy, Index* lead) {
     const Index stride = w.stride();
     for (Index r = 0; r < w.nrows(); ++r) {
-        const Word* row = w.row(r);
-        Word* to = copy + r * stride;
-        Index k = 0;
-        for (; k < stride && row[k] == 0; ++k)
-            if constexpr (Copy)
-                to[k] = 0;
-        lead[r] = k < stride ? k * k_word_bits + lowest_bit(row[k]) : k_no_lead;
+        lead[r] = leading(w.row(r), stride);
+        // The copy reads again from the nearest cache what the search read;
+        // rows without columns have no words.
         if constexpr (Copy)
-            if (k < stride)
-                std::memcpy(to + k, row + k, (stride - k) * sizeof(Word));
+            if (stride != 0)
+                std::memcpy(copy + r * stride, w.row(r), stride * sizeof(Word));
     }
 }
 
@@ -65,7 +63,9 @@ __attribute__((target("avx2"))) void lead_pass_avx2(const PackedRows& w, Word* c
     const __m256i zero = _mm256_setzero_si256();
     for (Index r = 0; r < w.nrows(); ++r) {
         const Word* row = w.row(r);
-        Word* to = copy + r * stride;
+        Word* to = nullptr;
+        if constexpr (Copy)
+            to = copy + r * stride;
         Index found = k_no_lead;
         Index k = 0;
         for (; k + 8 <= stride; k += 8) {
