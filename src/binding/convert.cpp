@@ -311,13 +311,18 @@ namespace {
 constexpr Index k_kept_indexes = Index{1} << 15;
 std::array<PyObject*, k_kept_indexes> g_kept_indexes{};
 
+// The int `value`, below k_kept_indexes, made and kept on first use.
+[[gnu::noinline]] PyObject* keep_index(Index value) {
+    return g_kept_indexes[value] = made(PyLong_FromUnsignedLongLong(value)).release();
+}
+
 // A new reference to the int `value`, below k_kept_indexes.
-PyObject* kept_index(Index value) {
-    PyObject*& slot = g_kept_indexes[value];
-    if (slot == nullptr)
-        slot = made(PyLong_FromUnsignedLongLong(value)).release();
-    Py_INCREF(slot);
-    return slot;
+inline PyObject* kept_index(Index value) {
+    PyObject* kept = g_kept_indexes[value];
+    if (kept == nullptr) [[unlikely]]
+        kept = keep_index(value);
+    Py_INCREF(kept);
+    return kept;
 }
 
 }  // namespace
