@@ -205,6 +205,8 @@ void Tables::build(const Pivots& p, const PivotSearch& search, Index users) {
         next += entries * len_;
         next_mask += entries;
     }
+    // Eight tables of 256 entries, one after the other, in byte order.
+    full_ = groups_ == 8 && p.columns == ~Word{0};
 }
 
 // A table of 2^k rows for the k pivots of a byte costs about three row
@@ -284,6 +286,15 @@ unsigned Tables::fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* 
 
 Word Tables::reduce(Word* row) const {
     const Word strip = row[0];
+    if (full_) {
+        // The common case of a dense block: every byte of the strip is its
+        // own index into its table.
+        Word mask = 0;
+        for (unsigned q = 0; q < 8; ++q)
+            mask ^= masks_[256 * q + ((strip >> (8 * q)) & 0xFFU)];
+        xor_byte_sums(row, strip, storage_.data(), len_);
+        return mask;
+    }
     std::array<const Word*, 8 + k_max_pivots> sources;
     unsigned count = 0;
     Word mask = 0;

@@ -149,6 +149,7 @@ private:
     const Word* reduced_ = nullptr;
     Index len_ = 0;
     unsigned groups_ = 0;
+    bool full_ = false;  // 64 pivots, each byte with its table
     std::array<unsigned, 8> shift_{};
     std::array<const Word*, 8> table_{};
     std::array<const Word*, 8> mask_table_{};

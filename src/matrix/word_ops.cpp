@@ -112,6 +112,14 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
     }
 }
 
+QUORVEL_CLONES
+void xor_byte_sums(Word* dst, Word key, const Word* tables, std::size_t len) {
+    const Word* sources[8];
+    for (unsigned q = 0; q < 8; ++q)
+        sources[q] = tables + ((std::size_t{q} << 8) | ((key >> (8 * q)) & 0xFFU)) * len;
+    xor_sum<8>(dst, sources, len);
+}
+
 // Each entry from the one without its lowest bit: one addition an entry, in
 // one call for the table, since its entries are mostly a few words long.
 QUORVEL_CLONES

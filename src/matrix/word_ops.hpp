@@ -24,6 +24,11 @@ void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
 /// whose bits are set in x.
 void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len);
 
+/// dst[k] ^= the sum over q < 8 of tables[(256 q + byte q of key) * len + k]
+/// for k < len: one entry from each of eight tables of 256 entries of `len`
+/// words, stored one after the other.
+void xor_byte_sums(Word* dst, Word key, const Word* tables, std::size_t len);
+
 /// True when a[k] is not 0 for some k < len.
 [[nodiscard]] bool any_set(const Word* a, std::size_t len);
 
