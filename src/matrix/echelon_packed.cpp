@@ -286,15 +286,6 @@ unsigned Tables::fill_table(const std::uint8_t* at, unsigned byte_pivots, Word* 
 
 Word Tables::reduce(Word* row) const {
     const Word strip = row[0];
-    if (full_) {
-        // The common case of a dense block: every byte of the strip is its
-        // own index into its table.
-        Word mask = 0;
-        for (unsigned q = 0; q < 8; ++q)
-            mask ^= masks_[256 * q + ((strip >> (8 * q)) & 0xFFU)];
-        xor_byte_sums(row, strip, storage_.data(), len_);
-        return mask;
-    }
     std::array<const Word*, 8 + k_max_pivots> sources;
     unsigned count = 0;
     Word mask = 0;
@@ -499,6 +490,21 @@ private:
         if (found == 0)
             return first;
         tables_.build(pivots_, search_, n_ - found);
+        if (tables_.full())
+            reduce_rows(first, word, [this](Word* row) { return tables_.reduce_full(row); });
+        else
+            reduce_rows(first, word, [this](Word* row) { return tables_.reduce(row); });
+        const Index len = search_.len();
+        for (unsigned t = 0; t < found; ++t)
+            std::memcpy(w_.row(pivots_.row[t]) + word, search_.reduced_row(t), len * sizeof(Word));
+        emitter_.emit(pivots_, first, masks_, log_);
+        return first + found;
+    }
+
+    // Every row but the block's pivot rows, with reduce(row) of the tables.
+    template <class Reduce>
+    void reduce_rows(Index first, Index word, Reduce&& reduce) {
+        const unsigned found = pivots_.found;
         const Word columns = pivots_.columns;
         for (Index p = 0; p < n_; ++p) {
             if (p == first) {
@@ -508,13 +514,8 @@ private:
             Word* row = w_.row(order_[p]) + word;
             if (p + 4 < n_)
                 __builtin_prefetch(w_.row(order_[p + 4]) + word);
-            masks_[p] = (row[0] & columns) == 0 ? 0 : tables_.reduce(row);
+            masks_[p] = (row[0] & columns) == 0 ? 0 : reduce(row);
         }
-        const Index len = search_.len();
-        for (unsigned t = 0; t < found; ++t)
-            std::memcpy(w_.row(pivots_.row[t]) + word, search_.reduced_row(t), len * sizeof(Word));
-        emitter_.emit(pivots_, first, masks_, log_);
-        return first + found;
     }
 
     PackedRows& w_;

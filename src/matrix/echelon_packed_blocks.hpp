@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "packed_algorithms.hpp"
+#include "word_ops.hpp"
 
 namespace quorvel::packed::block {
 
@@ -127,6 +128,20 @@ public:
     /// the reduced pivot rows of the pivots whose columns hold a 1 in its
     /// strip, row[0].  Returns the mask of the pivots that clear it.
     Word reduce(Word* row) const;
+
+    /// Whether the block has 64 pivots, each byte of the strip its table.
+    [[nodiscard]] bool full() const { return full_; }
+
+    /// reduce() when full(): every byte of the strip is its own index into
+    /// its table, and the tables lie one after the other.
+    Word reduce_full(Word* row) const {
+        const Word strip = row[0];
+        Word mask = 0;
+        for (unsigned q = 0; q < 8; ++q)
+            mask ^= masks_[256 * q + ((strip >> (8 * q)) & 0xFFU)];
+        xor_byte_sums(row, strip, storage_.data(), len_);
+        return mask;
+    }
 
     /// Bytes of the strip that have a table, for tests.
     [[nodiscard]] unsigned tabled_groups() const { return groups_; }
