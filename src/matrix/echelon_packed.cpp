@@ -1,6 +1,7 @@
 // Reduced row echelon forms of packed rows: the block eliminator's three
-// parts (echelon_packed_blocks.hpp), pivot search, tables and log, and the
-// driver that runs them block after block.
+// parts (echelon_packed_blocks.hpp), pivot search, tables and log, the
+// driver that runs them block after block, and the row-by-row algorithm for
+// matrices of at most 64 rows of one word.
 #include "echelon_packed_blocks.hpp"
 
 #include <algorithm>
