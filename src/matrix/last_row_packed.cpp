@@ -36,36 +36,18 @@ bool in_order(Index above, Index below) {
     return above < below || (above == k_no_lead && below == k_no_lead);
 }
 
-// The leading position of every row, and with `Copy` a copy of the rows
-// made in the same pass.  This reads the zero prefix of every row, half the
-// matrix for a square echelon form, and is the one part of a reduction whose
-// cost grows with the whole matrix; with the copy that the reduction works
-// on, each word is read once for both.  With AVX2 the prefix is read 8 words
-// at a time in two registers; the portable variant, `leading` row by row,
-// reads it 8 at a time in general registers.
-template <bool Copy>
-void lead_pass_portable(const PackedRows& w, Word* copy, Index* lead) {
-    const Index stride = w.stride();
-    for (Index r = 0; r < w.nrows(); ++r) {
-        lead[r] = leading(w.row(r), stride);
-        // The copy reads again from the nearest cache what the search read;
-        // rows without columns have no words.
-        if constexpr (Copy)
-            if (stride != 0)
-                std::memcpy(copy + r * stride, w.row(r), stride * sizeof(Word));
-    }
-}
-
+// The leading positions of rows begin .. end-1, lead[0] for row begin.  This
+// pass reads the zero prefix of every row, half the matrix for a square
+// echelon form, and is the one part of a reduction whose cost grows with the
+// whole matrix: with AVX2 it skips zero words 8 at a time in two registers.
+// The portable variant, `leading` row by row, skips them 8 at a time in
+// general registers.
 #if QUORVEL_X86_SIMD
-template <bool Copy>
-__attribute__((target("avx2"))) void lead_pass_avx2(const PackedRows& w, Word* copy, Index* lead) {
+__attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index begin, Index end, Index* lead) {
     const Index stride = w.stride();
     const __m256i zero = _mm256_setzero_si256();
-    for (Index r = 0; r < w.nrows(); ++r) {
+    for (Index r = begin; r < end; ++r) {
         const Word* row = w.row(r);
-        Word* to = nullptr;
-        if constexpr (Copy)
-            to = copy + r * stride;
         Index found = k_no_lead;
         Index k = 0;
         for (; k + 8 <= stride; k += 8) {
@@ -73,10 +55,6 @@ __attribute__((target("avx2"))) void lead_pass_avx2(const PackedRows& w, Word* c
             __m256i b;
             std::memcpy(&a, row + k, sizeof a);
             std::memcpy(&b, row + k + 4, sizeof b);
-            if constexpr (Copy) {
-                std::memcpy(to + k, &a, sizeof a);
-                std::memcpy(to + k + 4, &b, sizeof b);
-            }
             const __m256i x = _mm256_or_si256(a, b);
             if (_mm256_testz_si256(x, x) == 0) {
                 // The first non-zero word of the eight, without a branch.
@@ -85,41 +63,29 @@ __attribute__((target("avx2"))) void lead_pass_avx2(const PackedRows& w, Word* c
                     _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero))) << 4;
                 const Index word = k + static_cast<Index>(std::countr_one(static_cast<unsigned>(zero_words)));
                 found = word * k_word_bits + lowest_bit(row[word]);
-                k += 8;
                 break;
             }
         }
-        if (found == k_no_lead) {
-            // Fewer than eight words are left, none of them read yet.
-            for (; k < stride && row[k] == 0; ++k)
-                if constexpr (Copy)
-                    to[k] = 0;
-            if (k < stride)
-                found = k * k_word_bits + lowest_bit(row[k]);
-        }
-        lead[r] = found;
-        if constexpr (Copy)
-            if (k < stride)
-                std::memcpy(to + k, row + k, (stride - k) * sizeof(Word));
+        lead[r - begin] = k + 8 <= stride ? found : leading(row, stride, k);
     }
 }
 #endif
 
-template <bool Copy>
-void lead_pass(const PackedRows& w, Word* copy, Index* lead) {
+void find_leads(const PackedRows& w, Index begin, Index end, Index* lead) {
 #if QUORVEL_X86_SIMD
     static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
     if (avx2) {
-        lead_pass_avx2<Copy>(w, copy, lead);
+        find_leads_avx2(w, begin, end, lead);
         return;
     }
 #endif
-    lead_pass_portable<Copy>(w, copy, lead);
+    for (Index r = begin; r < end; ++r)
+        lead[r - begin] = leading(w.row(r), w.stride());
 }
 
 }  // namespace
 
-void find_leads(const PackedRows& w, Index* lead) { lead_pass<false>(w, nullptr, lead); }
+void find_leads(const PackedRows& w, Index* lead) { find_leads(w, 0, w.nrows(), lead); }
 
 namespace {
 
@@ -128,13 +94,24 @@ namespace {
 class LeadCache {
 public:
     /// Makes `copy`, of the shape of `source`, a copy of it, finding the
-    /// leading positions in the same pass.
+    /// leading positions as it goes: a few kilobytes of rows at a time are
+    /// searched and then copied, so that the copy reads again from the
+    /// nearest cache what the search has just read, and no row is read twice
+    /// from further away.
     LeadCache(const PackedRows& source, PackedRows& copy) {
-        if (source.nrows() > k_local_rows) {
-            heap_.resize(source.nrows());
+        const Index n = source.nrows();
+        if (n > k_local_rows) {
+            heap_.resize(n);
             lead_ = heap_.data();
         }
-        lead_pass<true>(source, copy.nrows() == 0 ? nullptr : copy.row(0), lead_);
+        const Index stride = source.stride();
+        const Index rows = std::max<Index>(1, k_chunk_words / std::max<Index>(1, stride));
+        for (Index r = 0; r < n; r += rows) {
+            const Index end = std::min(n, r + rows);
+            find_leads(source, r, end, lead_ + r);
+            if (stride != 0)  // rows without columns have no words
+                std::memcpy(copy.row(r), source.row(r), (end - r) * stride * sizeof(Word));
+        }
     }
     LeadCache(const LeadCache&) = delete;
     LeadCache& operator=(const LeadCache&) = delete;
@@ -146,6 +123,8 @@ public:
 private:
     // Matrices of at most this many rows keep their positions on the stack.
     static constexpr Index k_local_rows = 64;
+    // Words searched and copied at a time: 8 KiB.
+    static constexpr Index k_chunk_words = 1024;
     std::array<Index, k_local_rows> local_;
     std::vector<Index, UninitialisedAllocator<Index>> heap_;
     Index* lead_ = local_.data();
