@@ -49,15 +49,25 @@ def peak():
     raise RuntimeError("no VmHWM")
 
 
+# Whether each timing keeps the results of its calls until it ends (the
+# default) or frees each one at once (--free).  Kept, the calls of a timing
+# write to fresh memory, as a program that holds its results does; freed,
+# each call reuses the memory of the one before, as a loop that drops them
+# does, and the page faults of fresh memory leave both the method and its
+# floor.
+KEEP_RESULTS = True
+
+
 def timed(function, number):
     """Processor time of one call of function(), averaged over `number`
-    calls, the results freed outside the timing.  Processor time, not wall
-    time: on a shared machine the time this process waits for a processor
-    is not the call's."""
-    results = [None] * number
+    calls, the results freed outside the timing (or, with --free, at once).
+    Processor time, not wall time: on a shared machine the time this process
+    waits for a processor is not the call's."""
+    results = [None] * (number if KEEP_RESULTS else 1)
+    slot = (lambda k: k) if KEEP_RESULTS else (lambda k: 0)
     start = time.process_time()
     for k in range(number):
-        results[k] = function()
+        results[slot(k)] = function()
     elapsed = time.process_time() - start
     del results
     return elapsed / number
@@ -221,6 +231,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small sizes, to check the script")
     parser.add_argument("--repeat", type=int, default=None, help="repetitions per measurement")
+    parser.add_argument("--free", action="store_true",
+                        help="free each result at once instead of at the end of its timing")
     parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
     parser.add_argument("--resident-child", type=int, default=None, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -231,9 +243,12 @@ def main():
         resident_child(args.resident_child)
         return
 
+    global KEEP_RESULTS
+    KEEP_RESULTS = not args.free
     shapes = SHAPES[:4] if args.quick else SHAPES
     repeat = args.repeat or (2 if args.quick else 7)
-    print(f"CPython {sys.version.split()[0]}, medians of {repeat} runs", flush=True)
+    kept = "kept to the end of each timing" if KEEP_RESULTS else "freed at once"
+    print(f"CPython {sys.version.split()[0]}, medians of {repeat} runs, results {kept}", flush=True)
     report = Report()
     for bench in (bench_echelon_form, bench_kernel, bench_to_list, bench_construct,
                   bench_last_row_dep):
