@@ -68,6 +68,27 @@ __attribute__((always_inline)) inline void xor_sum(Word* dst,
     xor_sum(dst, src, len, std::make_index_sequence<N>{});
 }
 
+// dst[k] = a[k] ^ b[k] for k < len.
+__attribute__((always_inline)) inline void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len) {
+    std::size_t k = 0;
+    for (; k + 4 <= len; k += 4) {
+        Quad x;
+        load(x, a + k);
+        xor_quad(x, b + k);
+        store(dst + k, x);
+    }
+    for (; k < len; ++k)
+        dst[k] = a[k] ^ b[k];
+}
+
+// The exchange of bit blocks between words a and b, j bits wide, under
+// `mask`: one step of the transpose, on four pairs of words at once.
+__attribute__((always_inline)) inline void exchange_bits(Quad& a, Quad& b, unsigned j, Word mask) {
+    const Quad t = ((a >> j) ^ b) & mask;
+    a ^= t << j;
+    b ^= t;
+}
+
 }  // namespace
 
 // On x86-64 each loop is compiled twice, for AVX2 and for the baseline, and
@@ -81,19 +102,6 @@ __attribute__((always_inline)) inline void xor_sum(Word* dst,
 QUORVEL_CLONES
 void xor_into(Word* dst, const Word* src, std::size_t len) {
     xor_sum<1>(dst, &src, len);
-}
-
-QUORVEL_CLONES
-void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len) {
-    std::size_t k = 0;
-    for (; k + 4 <= len; k += 4) {
-        Quad x;
-        load(x, a + k);
-        xor_quad(x, b + k);
-        store(dst + k, x);
-    }
-    for (; k < len; ++k)
-        dst[k] = a[k] ^ b[k];
 }
 
 QUORVEL_CLONES
@@ -127,18 +135,7 @@ void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len
     std::fill(table, table + len, Word{0});
     const std::size_t entries = std::size_t{1} << k;
     for (std::size_t x = 1; x < entries; ++x) {
-        Word* to = table + x * len;
-        const Word* rest = table + (x & (x - 1)) * len;
-        const Word* row = rows[std::countr_zero(x)];
-        std::size_t j = 0;
-        for (; j + 4 <= len; j += 4) {
-            Quad a;
-            load(a, rest + j);
-            xor_quad(a, row + j);
-            store(to + j, a);
-        }
-        for (; j < len; ++j)
-            to[j] = rest[j] ^ row[j];
+        xor_to(table + x * len, table + (x & (x - 1)) * len, rows[std::countr_zero(x)], len);
     }
 }
 
@@ -196,14 +193,6 @@ bool all_binary(const Byte* bytes, std::size_t len) {
     for (std::size_t k = 8 * words; k < len; ++k)
         seen |= bytes[k];
     return bytes_binary(seen);
-}
-
-// The exchange of bit blocks between words a and b, j bits wide, under
-// `mask`: one step of the transpose, on four pairs of words at once.
-__attribute__((always_inline)) inline void exchange_bits(Quad& a, Quad& b, unsigned j, Word mask) {
-    const Quad t = ((a >> j) ^ b) & mask;
-    a ^= t << j;
-    b ^= t;
 }
 
 // The recursive transpose: at step j (32, 16, ..., 1) word k and word k | j

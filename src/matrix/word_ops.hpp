@@ -12,9 +12,6 @@ namespace quorvel::packed {
 /// dst[k] ^= src[k] for k < len.
 void xor_into(Word* dst, const Word* src, std::size_t len);
 
-/// dst[k] = a[k] ^ b[k] for k < len.
-void xor_to(Word* dst, const Word* a, const Word* b, std::size_t len);
-
 /// dst[k] ^= src[0][k] ^ ... ^ src[count - 1][k] for k < len; count <= 8.
 void xor_sum_into(Word* dst, const Word* const* src, unsigned count,
                   std::size_t len);
