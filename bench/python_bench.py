@@ -63,11 +63,14 @@ def timed(function, number):
     calls, the results freed outside the timing (or, with --free, at once).
     Processor time, not wall time: on a shared machine the time this process
     waits for a processor is not the call's."""
-    results = [None] * (number if KEEP_RESULTS else 1)
-    slot = (lambda k: k) if KEEP_RESULTS else (lambda k: 0)
+    results = [None] * number
     start = time.process_time()
-    for k in range(number):
-        results[slot(k)] = function()
+    if KEEP_RESULTS:
+        for k in range(number):
+            results[k] = function()
+    else:
+        for _ in range(number):
+            results[0] = function()
     elapsed = time.process_time() - start
     del results
     return elapsed / number
