@@ -104,6 +104,7 @@ Matrix Matrix::sub_matrix(Index start, Index end) const {
 }
 
 void Matrix::add_rows(Index target, Index source) {
+    reduced_ = false;
     const Index width = ncols();
     if (width == 0)
         return;
@@ -134,6 +135,7 @@ void Matrix::add_rows(Index target, Index source) {
 }
 
 void Matrix::swap_rows(Index row1, Index row2) {
+    reduced_ = false;
     check_index(row1, nrows());
     check_index(row2, nrows());
     if (!packed_) {
@@ -153,6 +155,7 @@ bool Matrix::is_zero_row(Index row) const {
 }
 
 void Matrix::append_row(std::span<const Byte> v) {
+    reduced_ = false;
     if (packed_) {
         if (bits_.nrows() == 0) {
             // The first row sets the width.
@@ -175,6 +178,7 @@ void Matrix::append_row(std::span<const Byte> v) {
 }
 
 void Matrix::append_column(std::span<const Byte> v) {
+    reduced_ = false;
     if (packed_ && nrows() != 0) {
         if (v.size() >= nrows() && all_binary(v.first(nrows()))) {
             bits_.push_column(v.data());

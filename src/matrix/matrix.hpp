@@ -36,6 +36,13 @@ public:
     explicit Matrix(std::vector<Row> rows);
     /// Packed rows.
     explicit Matrix(packed::PackedRows rows) : bits_(std::move(rows)) {}
+    /// Packed rows that an elimination has just brought into reduced row
+    /// echelon form.
+    [[nodiscard]] static Matrix reduced(packed::PackedRows rows) {
+        Matrix m(std::move(rows));
+        m.reduced_ = true;
+        return m;
+    }
     /// The given rows held as bytes, whatever their contents: for the
     /// entry-by-entry algorithms, and for tests of the byte representation.
     [[nodiscard]] static Matrix from_byte_rows(std::vector<Row> rows);
@@ -51,6 +58,9 @@ public:
 
     /// Whether the rows are held packed.
     [[nodiscard]] bool is_packed() const { return packed_; }
+    /// Whether the rows are packed and known to be in reduced row echelon
+    /// form: true for the result of an elimination until its first edit.
+    [[nodiscard]] bool known_reduced() const { return packed_ && reduced_; }
     /// The packed rows of a packed matrix.
     [[nodiscard]] const packed::PackedRows& packed_rows() const { return bits_; }
     /// The rows of a matrix held as bytes.
@@ -119,6 +129,7 @@ private:
     [[nodiscard]] std::vector<Row> unpacked_rows(Index room) const;
 
     bool packed_ = true;
+    bool reduced_ = false;     // see known_reduced(); every edit clears it
     packed::PackedRows bits_;  // when packed_
     std::vector<Row> bytes_;   // otherwise
 };

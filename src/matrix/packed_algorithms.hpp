@@ -45,14 +45,16 @@ namespace quorvel::packed {
 void find_leads(const PackedRows& w, Index* lead);
 
 /// The kernel basis that `exact::kernel` computes, one vector per row.
-[[nodiscard]] PackedRows kernel(const PackedRows& m);
+/// `reduced`: `m` is known to be in reduced row echelon form, so no row has
+/// a 1 left of its pivot and that need not be tested.
+[[nodiscard]] PackedRows kernel(const PackedRows& m, bool reduced = false);
 
 /// The elimination above run on a copy of the rows of `m` (packed),
 /// its result kept packed.
 [[nodiscard]] inline Elimination on_copy(RowLog (*reduce)(PackedRows&), const Matrix& m) {
     PackedRows w = m.packed_rows();
     RowLog log = reduce(w);
-    return {Matrix(std::move(w)), std::move(log)};
+    return {Matrix::reduced(std::move(w)), std::move(log)};
 }
 
 }  // namespace quorvel::packed

@@ -14,7 +14,7 @@ Index rank(const Matrix& m) {
 
 Matrix kernel(const Matrix& m) {
     if (m.is_packed())
-        return Matrix(packed::kernel(m.packed_rows()));
+        return Matrix(packed::kernel(m.packed_rows(), m.known_reduced()));
     return Matrix(exact::kernel(m));
 }
 

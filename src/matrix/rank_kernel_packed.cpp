@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "last_row.hpp"
+#include "memory.hpp"
 #include "word_ops.hpp"
 
 namespace quorvel::packed {
@@ -32,8 +33,12 @@ namespace quorvel::packed {
 // ---------------------------------------------------------------------------
 namespace {
 
+// Buffers that are written in full before they are read.
+template <class T>
+using Buffer = std::vector<T, UninitialisedAllocator<T>>;
+
 struct Staircase {
-    std::vector<Index> pivots;      // pivots[t]: the column of pivot t, held by row t
+    Buffer<Index> pivots;           // pivots[t]: the column of pivot t, held by row t
     bool clean = true;              // no row has a 1 left of its pivot
     std::vector<Word> free_mask;    // the free columns, as a row (when there are any)
     std::vector<Index> free_words;  // the words of free_mask that are not 0
@@ -52,62 +57,73 @@ Index first_one_from(const Word* row, Index stride, Index from) {
 // at the first row without one.  In an echelon form that is the row's first
 // 1 of all, so no row has a 1 in an earlier pivot column: the staircase is
 // clean.  As pivots rise, pivot t lies at or right of column t, and the
-// words left of that column are tested for row t without waiting for the
-// pivot above: the rows' reads overlap, and the walk itself reads little.
-Staircase staircase(const PackedRows& m) {
+// words left of that column are tested without waiting for the pivot above.
+// The 64 rows of one word of t share those words, so each 64 rows are tested
+// in one pass of a fixed length, after the walk has gone through them; a
+// matrix known to be reduced needs no such test.  The pivots of each word of
+// columns are gathered in a register on the way.
+Staircase staircase(const PackedRows& m, bool reduced) {
     const Index n = m.nrows();
     const Index width = m.ncols();
     const Index stride = m.stride();
-    Staircase s;
-    s.pivots.reserve(std::min(n, width));
-    for (Index t = 0; t < n; ++t) {
-        const Index from = t == 0 ? 0 : s.pivots.back() + 1;
-        if (from >= width)
-            break;
-        const Word* row = m.row(t);
-        // The first 1 from the word of column t on, and whether the row has
-        // one left of that word: neither depends on the pivots above.
-        const Index near = first_one_from(row, stride, word_of(t) * k_word_bits);
-        const bool clean = near >= from && !any_set(row, word_of(t));
-        const Index pivot = near >= from ? near : first_one_from(row, stride, from);
-        if (pivot == k_no_lead)
-            break;
-        s.pivots.push_back(pivot);
-        s.clean = s.clean && clean;
-    }
-    if (s.pivots.size() == width)
-        return s;  // no free column, and possibly no word at all
-    // The pivots rise, so each word's pivot columns are gathered in a register.
-    s.free_mask.assign(stride, ~Word{0});
-    s.free_mask.back() = last_word_mask(width);
-    Word taken = 0;
-    for (Index t = 0; t < s.pivots.size(); ++t) {
-        taken |= Word{1} << bit_of(s.pivots[t]);
-        const Index k = word_of(s.pivots[t]);
-        if (t + 1 == s.pivots.size() || word_of(s.pivots[t + 1]) != k) {
-            s.free_mask[k] &= ~taken;
-            taken = 0;
+    // Locals, not the members of s, so that the walk keeps them in registers.
+    Buffer<Index> pivots(std::min(n, width));
+    std::vector<Word> free_mask(stride, ~Word{0});
+    if (stride != 0)
+        free_mask.back() = last_word_mask(width);
+    Index rank = 0;
+    Index from = 0;  // the column after the last pivot
+    Word taken = 0;  // the pivots found in word `taken_word` of the columns
+    Index taken_word = 0;
+    bool clean = true;
+    for (Index t0 = 0; t0 < n; t0 += k_word_bits) {
+        const Index end = std::min(n, t0 + k_word_bits);
+        const Word* row = m.row(t0);
+        Index t = t0;
+        for (; t < end && from < width; ++t, row += stride) {
+            const Index near = first_one_from(row, stride, t0);
+            const Index pivot = near >= from ? near : first_one_from(row, stride, from);
+            if (pivot == k_no_lead)
+                break;
+            pivots[t] = pivot;
+            clean = clean && near >= from;
+            from = pivot + 1;
+            if (word_of(pivot) != taken_word) {
+                free_mask[taken_word] &= ~taken;
+                taken = 0;
+                taken_word = word_of(pivot);
+            }
+            taken |= Word{1} << bit_of(pivot);
         }
+        rank = t;
+        clean = clean && (reduced || !any_set(m.row(t0), stride, t - t0, word_of(t0)));
+        if (t < end)
+            break;
     }
+    pivots.resize(rank);
+    Staircase s{std::move(pivots), clean, {}, {}};
+    if (rank == width)
+        return s;  // no free column, and possibly no word at all
+    free_mask[taken_word] &= ~taken;
     for (Index k = 0; k < stride; ++k)
-        if (s.free_mask[k] != 0)
+        if (free_mask[k] != 0)
             s.free_words.push_back(k);
+    s.free_mask = std::move(free_mask);
     return s;
 }
 
-// values[t * free_words ...]: A_t over the words that hold free columns.
-std::vector<Word> pivot_values(const PackedRows& m, const Staircase& s) {
+// values[t * free_words ...]: A_t over the words that hold free columns, for
+// a staircase that is not clean.
+Buffer<Word> pivot_values(const PackedRows& m, const Staircase& s) {
     const Index rank = s.pivots.size();
     const Index nf = s.free_words.size();
-    std::vector<Word> values(rank * nf);
+    Buffer<Word> values(rank * nf);
     for (Index t = 0; t < rank; ++t) {
         const Word* row = m.row(t);
         Word* a = values.data() + t * nf;
         for (Index i = 0; i < nf; ++i)
             a[i] = row[s.free_words[i]] & s.free_mask[s.free_words[i]];
     }
-    if (s.clean)
-        return values;
     std::vector<Word> earlier_pivots(m.stride(), 0);
     for (Index t = 0; t < rank; ++t) {
         const Word* row = m.row(t);
@@ -122,24 +138,16 @@ std::vector<Word> pivot_values(const PackedRows& m, const Staircase& s) {
     return values;
 }
 
-}  // namespace
-
-PackedRows kernel(const PackedRows& m) {
-    const Index width = m.ncols();
-    const Staircase s = staircase(m);
+// The basis vector of free column f: 1 at f, bit f of A_t at pivot column
+// p_t; value(t, i) gives A_t in free word i.
+template <class Value>
+PackedRows null_basis(Index width, const Staircase& s, Value&& value) {
     const Index rank = s.pivots.size();
-    if (width == rank)
-        return {};
-    const std::vector<Word> values = pivot_values(m, s);
-    const Index nf = s.free_words.size();
-
-    // Vector of free column f: 1 at f, bit f of A_t at pivot column p_t.
-    // A_t is read 64 pivots by 64 free columns at a time, transposed.
     PackedRows basis(width - rank, width);
-    std::fill(basis.row(0), basis.row(0) + basis.nrows() * m.stride(), Word{0});
+    std::fill(basis.row(0), basis.row(0) + basis.nrows() * basis.stride(), Word{0});
     std::array<Word, 64> square{};
     Index next_vector = 0;
-    for (Index i = 0; i < nf; ++i) {
+    for (Index i = 0; i < s.free_words.size(); ++i) {
         const Index k = s.free_words[i];
         const Index first_vector = next_vector;
         each_set_bit(s.free_mask[k], [&](unsigned f) { basis.row(next_vector++)[k] = Word{1} << f; });
@@ -162,17 +170,18 @@ PackedRows kernel(const PackedRows& m) {
                         bits = 0;
                         word = word_of(p);
                     }
-                    bits |= ((values[t * nf + i] >> f) & 1U) << bit_of(p);
+                    bits |= ((value(t, i) >> f) & 1U) << bit_of(p);
                 }
                 v[word] |= bits;
             });
             continue;
         }
+        // A_t read 64 pivots by 64 free columns at a time, transposed.
         for (Index t0 = 0; t0 < rank; t0 += 64) {
             const Index count = std::min<Index>(64, rank - t0);
             Word any = 0;
             for (Index t = 0; t < count; ++t) {
-                square[t] = values[(t0 + t) * nf + i];
+                square[t] = value(t0 + t, i);
                 any |= square[t];
             }
             if (any == 0)
@@ -189,6 +198,25 @@ PackedRows kernel(const PackedRows& m) {
         }
     }
     return basis;
+}
+
+}  // namespace
+
+PackedRows kernel(const PackedRows& m, bool reduced) {
+    const Index width = m.ncols();
+    const Staircase s = staircase(m, reduced);
+    if (width == s.pivots.size())
+        return {};
+    if (s.clean) {
+        // A_t is the free part of row t itself.
+        return null_basis(width, s, [&](Index t, Index i) {
+            const Index k = s.free_words[i];
+            return m.row(t)[k] & s.free_mask[k];
+        });
+    }
+    const Buffer<Word> values = pivot_values(m, s);
+    const Index nf = s.free_words.size();
+    return null_basis(width, s, [&](Index t, Index i) { return values[t * nf + i]; });
 }
 
 Index rank(const PackedRows& m) {

@@ -142,10 +142,22 @@ void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len
 // These two test without a branch per word, so that they run four words at
 // a time and leave the loop at a place that depends on the length alone.
 QUORVEL_CLONES
-bool any_set(const Word* a, std::size_t len) {
-    return or_all(
-        len, [&](std::size_t k, Quad& x) __attribute__((always_inline)) { load(x, a + k); },
-        [&](std::size_t k) { return a[k]; }) != 0;
+bool any_set(const Word* first, std::size_t stride, std::size_t rows, std::size_t len) {
+    // One OR for all the rows, reduced to a word at the end.
+    Quad seen{};
+    Word rest = 0;
+    const std::size_t quads = len - len % 4;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const Word* a = first + r * stride;
+        for (std::size_t k = 0; k < quads; k += 4) {
+            Quad x;
+            load(x, a + k);
+            seen |= x;
+        }
+        for (std::size_t k = quads; k < len; ++k)
+            rest |= a[k];
+    }
+    return (rest | seen[0] | seen[1] | seen[2] | seen[3]) != 0;
 }
 
 QUORVEL_CLONES

@@ -26,8 +26,9 @@ void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len
 /// words, stored one after the other.
 void xor_byte_sums(Word* dst, Word key, const Word* tables, std::size_t len);
 
-/// True when a[k] is not 0 for some k < len.
-[[nodiscard]] bool any_set(const Word* a, std::size_t len);
+/// True when word k < len of one of `rows` rows, the first at `first` and
+/// each `stride` words after the one before, is not 0.
+[[nodiscard]] bool any_set(const Word* first, std::size_t stride, std::size_t rows, std::size_t len);
 
 /// True when a[k] & b[k] is not 0 for some k < len.
 [[nodiscard]] bool any_common_bit(const Word* a, const Word* b, std::size_t len);

@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include "matrix/algorithms.hpp"
+
 #include "test_support.hpp"
 
 namespace quorvel {
@@ -185,6 +187,21 @@ TEST(StorageTransitions, PackedAndBytesAgreeOnEveryEdit) {
                     bytes = Matrix::from_byte_rows(bytes.to_byte_rows());
             }
         }
+    }
+}
+
+// kernel() trusts an elimination's result to be reduced until its first edit.
+TEST(StorageTransitions, EveryEditForgetsThatTheRowsWereReduced) {
+    for (int edit = 0; edit < 4; ++edit) {
+        Matrix m = echelon_form(rows({{1, 0}, {1, 1}})).matrix;
+        ASSERT_TRUE(m.known_reduced());
+        switch (edit) {
+        case 0: m.add_rows(0, 1); break;
+        case 1: m.swap_rows(0, 1); break;
+        case 2: m.append_row(Row{1, 1}); break;
+        default: m.append_column(Row{1, 1}); break;
+        }
+        EXPECT_FALSE(m.known_reduced()) << edit;
     }
 }
 

@@ -1,7 +1,10 @@
 """rank() and kernel() through Python, on echelon forms and on anything else."""
 
+import random
+
 import pytest
 
+import model
 from gf2_helpers import index_message
 from support import panic_message
 from quorvel import Matrix
@@ -41,3 +44,16 @@ def test_matrices_without_rows_have_no_columns_whatever_they_came_from(rows):
     empty = Matrix(rows).get_sub_matrix(1, 1)
     for m in (empty, empty.copy(), empty.echelon_form()[0], empty.row_echelon_full_matrix()[0]):
         assert (m.ncols(), m.kernel(), m.rank(), m.to_list()) == (0, [], 0, [])
+
+
+@pytest.mark.parametrize("method", ["echelon_form", "row_echelon_full_matrix"])
+@pytest.mark.parametrize("edit", [("add_rows", 64, 0), ("append_row", [1] + [0] * 64 + [1] * 60)])
+def test_kernel_of_an_edited_echelon_form_sees_the_edit(method, edit):
+    # 65 x 125 with pivots 0 to 64: after the edit row 64 or 65 holds a 1 in
+    # pivot column 0, in a word left of its pivot's, where only a test of the
+    # row's whole words can see it.
+    rng = random.Random(7)
+    rows = [[int(c == r) for c in range(65)] + [rng.randrange(2) for _ in range(60)] for r in range(65)]
+    reduced = getattr(Matrix(rows), method)()[0]
+    getattr(reduced, edit[0])(*edit[1:])
+    assert reduced.kernel() == model.Matrix(reduced.to_list()).kernel()
