@@ -32,8 +32,10 @@ namespace {
 // Whether leading positions `above` and `below` of neighbouring rows are in
 // echelon order, k_no_lead counting as larger than every position: strictly
 // rising, with rows without a 1 only after all rows with one.
+// Without a branch (both are k_no_lead, all ones, when their AND is): the
+// test of a whole matrix then has none to mispredict.
 bool in_order(Index above, Index below) {
-    return above < below || (above == k_no_lead && below == k_no_lead);
+    return (above < below) | ((above & below) == k_no_lead);
 }
 
 // The leading positions of rows begin .. end-1, lead[0] for row begin.  This
@@ -198,18 +200,22 @@ public:
     /// Over the leading positions of `n` rows of `width` columns.
     OrderedSearch(const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
         bool ordered = true;
-        for (Index p = 1; p < last_; ++p)
-            ordered &= in_order(lead[p - 1], lead[p]);
+        Index with_lead = 0;  // in echelon order, the rows with a 1 come first
+        for (Index p = 0; p < last_; ++p) {
+            ordered &= p == 0 || in_order(lead[p - 1], lead[p]);
+            with_lead += lead[p] != k_no_lead;
+        }
         ordered_ = ordered;
-        while (with_lead_ < last_ && lead[with_lead_] != k_no_lead)
-            ++with_lead_;
+        with_lead_ = with_lead;
         if (ordered_ && n >= k_table_rows && width <= 4 * n) {
             // first_[c]: the first row whose leading position is c or more.
             first_.resize(width);
             Index c = 0;
-            for (Index r = 0; r < with_lead_; ++r)
-                for (; c <= lead[r]; ++c)
+            for (Index r = 0; r < with_lead_; ++r) {
+                const Index q = lead[r];
+                for (; c <= q; ++c)
                     first_[c] = r;
+            }
             for (; c < width; ++c)
                 first_[c] = with_lead_;
         }
@@ -259,7 +265,7 @@ private:
     static constexpr Index k_table_rows = 128;
     Index last_;
     bool ordered_ = true;
-    Index with_lead_ = 0;       // rows 0 .. with_lead_-1 have a 1
+    Index with_lead_ = 0;       // in order: rows 0 .. with_lead_-1 have a 1
     Index hint_ = 0;            // rows 0 .. hint_-1 lie left of the last row
     std::vector<Index, UninitialisedAllocator<Index>> first_;  // see above; empty when the rows are wide
 };
@@ -288,6 +294,10 @@ public:
         const Index word = word_of(lead);
         Word* to = rows_.row(target);
         const Word* from = rows_.row(source);
+        // Against an echelon form the next matches follow a few rows further
+        // down: their first words are fetched while this addition runs.
+        if (source + k_ahead < n_)
+            __builtin_prefetch(rows_.row(source + k_ahead) + word);
         const Word head = to[word] ^ from[word];
         to[word] = head;
         xor_into(to + word + 1, from + word + 1, stride_ - word - 1);
@@ -309,6 +319,7 @@ public:
     void finish() { rows_.apply(); }
 
 private:
+    static constexpr Index k_ahead = 4;
     const Index n_;
     const Index width_;
     const Index stride_;
