@@ -225,7 +225,7 @@ public:
     [[nodiscard]] bool active() const { return ordered_; }
 
     /// The scan for p with the distance bound `best`.
-    [[nodiscard]] LastRowScan find(const Index* lead, Index p, Index best) {
+    [[nodiscard]] __attribute__((always_inline)) LastRowScan find(const Index* lead, Index p, Index best) {
         Index i = 0;
         if (!first_.empty()) {
             i = std::max(first_[p], hint_);
