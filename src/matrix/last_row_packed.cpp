@@ -29,15 +29,6 @@
 namespace quorvel::packed {
 namespace {
 
-// Whether leading positions `above` and `below` of neighbouring rows are in
-// echelon order, k_no_lead counting as larger than every position: strictly
-// rising, with rows without a 1 only after all rows with one.
-// Without a branch (both are k_no_lead, all ones, when their AND is): the
-// test of a whole matrix then has none to mispredict.
-bool in_order(Index above, Index below) {
-    return (above < below) | ((above & below) == k_no_lead);
-}
-
 // The leading positions of rows begin .. end-1, lead[0] for row begin.  This
 // pass reads the zero prefix of every row, half the matrix for a square
 // echelon form, and is the one part of a reduction whose cost grows with the
@@ -199,26 +190,39 @@ class OrderedSearch {
 public:
     /// Over the leading positions of `n` rows of `width` columns.
     OrderedSearch(const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
+        // first_[c]: the first row whose leading position is c or more.  It
+        // is filled in the pass that tests the order, and dropped if the
+        // rows turn out not to be in order; every write is to a column that
+        // some row leads in, inside the table.
+        const bool table = n >= k_table_rows && width <= 4 * n;
+        if (table)
+            first_.resize(width);
+        // In order: the leading positions rise, and no row with a 1 comes
+        // after one without.
         bool ordered = true;
-        Index with_lead = 0;  // in echelon order, the rows with a 1 come first
-        for (Index p = 0; p < last_; ++p) {
-            ordered &= p == 0 || in_order(lead[p - 1], lead[p]);
-            with_lead += lead[p] != k_no_lead;
+        bool past_zero_rows = false;
+        Index with_lead = 0;
+        Index c = 0;  // one more than the last leading position, or 0
+        for (Index r = 0; r < last_; ++r) {
+            const Index q = lead[r];
+            if (q == k_no_lead) {
+                past_zero_rows = true;
+                continue;
+            }
+            ordered &= !past_zero_rows & (c <= q);
+            ++with_lead;
+            if (table)
+                for (; c <= q; ++c)
+                    first_[c] = r;
+            else
+                c = q + 1;
         }
         ordered_ = ordered;
         with_lead_ = with_lead;
-        if (ordered_ && n >= k_table_rows && width <= 4 * n) {
-            // first_[c]: the first row whose leading position is c or more.
-            first_.resize(width);
-            Index c = 0;
-            for (Index r = 0; r < with_lead_; ++r) {
-                const Index q = lead[r];
-                for (; c <= q; ++c)
-                    first_[c] = r;
-            }
-            for (; c < width; ++c)
-                first_[c] = with_lead_;
-        }
+        if (!ordered_)
+            first_ = {};
+        for (; c < first_.size(); ++c)
+            first_[c] = with_lead_;
     }
 
     /// Whether rows 0 .. n-2 are in echelon order.
@@ -313,7 +317,9 @@ public:
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
     [[nodiscard]] Index unsettled() const { return unsettled_; }
-    [[nodiscard]] LastRowScan ordered_scan(Index p, Index best) { return search_.find(lead_.data(), p, best); }
+    [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
+        return search_.find(lead_.data(), p, best);
+    }
 
     /// Puts the words in their final order.
     void finish() { rows_.apply(); }
