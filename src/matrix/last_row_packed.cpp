@@ -38,28 +38,32 @@ namespace {
 #if QUORVEL_X86_SIMD
 __attribute__((target("avx2"))) void find_leads_avx2(const PackedRows& w, Index begin, Index end, Index* lead) {
     const Index stride = w.stride();
+    const Index blocks = stride - stride % 8;
     const __m256i zero = _mm256_setzero_si256();
     for (Index r = begin; r < end; ++r) {
         const Word* row = w.row(r);
-        Index found = k_no_lead;
         Index k = 0;
-        for (; k + 8 <= stride; k += 8) {
+        unsigned nonzero_words = 0;  // of the eight from word k
+        for (; k < blocks; k += 8) {
             __m256i a;
             __m256i b;
             std::memcpy(&a, row + k, sizeof a);
             std::memcpy(&b, row + k + 4, sizeof b);
             const __m256i x = _mm256_or_si256(a, b);
             if (_mm256_testz_si256(x, x) == 0) {
-                // The first non-zero word of the eight, without a branch.
                 const int zero_words =
                     _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(a, zero))) |
                     _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(b, zero))) << 4;
-                const Index word = k + static_cast<Index>(std::countr_one(static_cast<unsigned>(zero_words)));
-                found = word * k_word_bits + lowest_bit(row[word]);
+                nonzero_words = ~static_cast<unsigned>(zero_words) & 0xFFU;
                 break;
             }
         }
-        lead[r - begin] = k + 8 <= stride ? found : leading(row, stride, k);
+        if (nonzero_words != 0) {
+            const Index word = k + static_cast<Index>(std::countr_zero(nonzero_words));
+            lead[r - begin] = word * k_word_bits + lowest_bit(row[word]);
+        } else {
+            lead[r - begin] = leading(row, stride, k);
+        }
     }
 }
 #endif
