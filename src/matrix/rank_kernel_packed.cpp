@@ -28,8 +28,9 @@ namespace quorvel::packed {
 //
 // A_t is kept only in the words that hold a free column: a random square
 // matrix has one or two of them, and its kernel then reads little more than
-// the part of each row left of the previous pivot, where the earlier pivot
-// columns lie.
+// the part of each row left of its pivot, where the earlier pivot columns
+// lie; on a matrix known to be reduced, only the words around the pivot and
+// the free columns.
 // ---------------------------------------------------------------------------
 namespace {
 
