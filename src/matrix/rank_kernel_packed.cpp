@@ -43,6 +43,12 @@ struct Staircase {
     bool clean = true;              // no row has a 1 left of its pivot
     std::vector<Word> free_mask;    // the free columns, as a row (when there are any)
     std::vector<Index> free_words;  // the words of free_mask that are not 0
+
+    /// Free word i of `row`, its free columns only: A_t of a clean staircase.
+    [[nodiscard]] Word free_part(const Word* row, Index i) const {
+        const Index k = free_words[i];
+        return row[k] & free_mask[k];
+    }
 };
 
 // The first 1 of `row` at or after column `from` (< the row's width), or
@@ -123,7 +129,7 @@ Buffer<Word> pivot_values(const PackedRows& m, const Staircase& s) {
         const Word* row = m.row(t);
         Word* a = values.data() + t * nf;
         for (Index i = 0; i < nf; ++i)
-            a[i] = row[s.free_words[i]] & s.free_mask[s.free_words[i]];
+            a[i] = s.free_part(row, i);
     }
     std::vector<Word> earlier_pivots(m.stride(), 0);
     for (Index t = 0; t < rank; ++t) {
@@ -210,10 +216,7 @@ PackedRows kernel(const PackedRows& m, bool reduced) {
         return {};
     if (s.clean) {
         // A_t is the free part of row t itself.
-        return null_basis(width, s, [&](Index t, Index i) {
-            const Index k = s.free_words[i];
-            return m.row(t)[k] & s.free_mask[k];
-        });
+        return null_basis(width, s, [&](Index t, Index i) { return s.free_part(m.row(t), i); });
     }
     const Buffer<Word> values = pivot_values(m, s);
     const Index nf = s.free_words.size();

@@ -24,21 +24,33 @@ __attribute__((always_inline)) inline void xor_quad(Quad& x, const Word* p) {
     x ^= y;
 }
 
-// The OR over k < len of the words that lanes(k, x) loads into x four at a
+// An OR of words kept four lanes wide, and reduced to one word at the end.
+struct OrSum {
+    Quad lanes{};
+    Word rest = 0;
+    [[nodiscard]] Word value() const { return rest | lanes[0] | lanes[1] | lanes[2] | lanes[3]; }
+};
+
+// ORs into `sum` the words k < len that lanes(k, x) loads into x four at a
 // time (k, k + 1, k + 2, k + 3) and word(k) gives one at a time.
 template <class Lanes, class OneWord>
-__attribute__((always_inline)) inline Word or_all(std::size_t len, Lanes&& lanes, OneWord&& word) {
-    Quad seen{};
+__attribute__((always_inline)) inline void or_into(OrSum& sum, std::size_t len, Lanes&& lanes, OneWord&& word) {
     std::size_t k = 0;
     for (; k + 4 <= len; k += 4) {
         Quad x;
         lanes(k, x);
-        seen |= x;
+        sum.lanes |= x;
     }
-    Word rest = seen[0] | seen[1] | seen[2] | seen[3];
     for (; k < len; ++k)
-        rest |= word(k);
-    return rest;
+        sum.rest |= word(k);
+}
+
+// The OR over k < len of those words.
+template <class Lanes, class OneWord>
+__attribute__((always_inline)) inline Word or_all(std::size_t len, Lanes&& lanes, OneWord&& word) {
+    OrSum sum;
+    or_into(sum, len, lanes, word);
+    return sum.value();
 }
 
 // The sources as separate pointers, so that the loop over them unrolls.
@@ -144,20 +156,14 @@ void fill_sums(Word* table, const Word* const* rows, unsigned k, std::size_t len
 QUORVEL_CLONES
 bool any_set(const Word* first, std::size_t stride, std::size_t rows, std::size_t len) {
     // One OR for all the rows, reduced to a word at the end.
-    Quad seen{};
-    Word rest = 0;
-    const std::size_t quads = len - len % 4;
+    OrSum sum;
     for (std::size_t r = 0; r < rows; ++r) {
         const Word* a = first + r * stride;
-        for (std::size_t k = 0; k < quads; k += 4) {
-            Quad x;
-            load(x, a + k);
-            seen |= x;
-        }
-        for (std::size_t k = quads; k < len; ++k)
-            rest |= a[k];
+        or_into(
+            sum, len, [&](std::size_t k, Quad& x) __attribute__((always_inline)) { load(x, a + k); },
+            [&](std::size_t k) { return a[k]; });
     }
-    return (rest | seen[0] | seen[1] | seen[2] | seen[3]) != 0;
+    return sum.value() != 0;
 }
 
 QUORVEL_CLONES
