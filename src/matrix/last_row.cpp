@@ -8,13 +8,13 @@ namespace quorvel {
 
 Elimination echelon_form_last_row(const Matrix& m) {
     if (m.is_packed())
-        return packed::echelon_form_last_row(m.packed_rows());
+        return packed::echelon_form_last_row(m.packed_rows(), m.known_leads());
     return exact::echelon_form_last_row(m);
 }
 
 Elimination echelon_form_last_row_dep(const Matrix& m) {
     if (m.is_packed())
-        return packed::echelon_form_last_row_dep(m.packed_rows());
+        return packed::echelon_form_last_row_dep(m.packed_rows(), m.known_leads());
     return exact::echelon_form_last_row_dep(m);
 }
 

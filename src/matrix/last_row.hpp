@@ -33,6 +33,11 @@
 //   bool ordered()                  rows 0 .. n-2 are in echelon order
 //   LastRowScan ordered_scan(Index p, Index best)
 //                                   the scan's result, found faster
+//   Index add_matches(RowLog& log, Index budget)
+//                                   runs at most `budget` iterations for as
+//                                   long as each finds a matching row (or
+//                                   none, where it cannot tell them faster),
+//                                   logs them, and returns how many ran
 //   Index unsettled()               after a reduction that took the ordered
 //                                   scans: the position that an exchange with
 //                                   a row without a 1 gave the last row's
@@ -102,6 +107,11 @@ template <bool Dep, class Rows>
 bool reduce(Rows& rows, RowLog& log, Index limit) {
     const Index last = rows.count() - 1;
     for (Index iteration = 0; iteration < limit; ++iteration) {
+        if constexpr (Rows::k_ordered_scan) {
+            iteration += rows.add_matches(log, limit - iteration);
+            if (iteration == limit)
+                break;
+        }
         const Index p = rows.leading(last);
         if (p == k_no_lead)
             return true;

@@ -2,11 +2,13 @@
 //
 // The reduction is called once per incoming row to test it against rows that
 // are usually in echelon form already, so it never searches a row twice: the
-// leading position of every row is found once, while the working copy is
-// made, and kept up to date (LeadCache), rows are exchanged in a permutation
-// that is applied to the words once, at the end (DelayedPermutation), and a
-// scan over rows whose leading positions rise is a binary search or a table
-// lookup (OrderedSearch).
+// leading position of every row is taken from the matrix, which keeps them
+// for rows that came one by one and for the result of the last reduction, or
+// else found once while the working copy is made; they are kept up to date
+// (LeadCache), rows are exchanged in a permutation that is applied to the
+// words once, at the end (DelayedPermutation), and a scan over rows whose
+// leading positions rise is a binary search or a table lookup
+// (OrderedSearch).
 //
 // Rows are named by their position in the reduction.
 #include "last_row.hpp"
@@ -23,6 +25,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -95,13 +98,23 @@ public:
     /// searched and then copied, so that the copy reads again from the
     /// nearest cache what the search has just read, and no row is read twice
     /// from further away.
-    LeadCache(const PackedRows& source, PackedRows& copy) {
+    ///
+    /// Positions that the source kept (`known`, one per row, or empty) are
+    /// taken as they are, and the rows are copied in one go.
+    LeadCache(const PackedRows& source, std::span<const LeadPosition> known, PackedRows& copy) {
         const Index n = source.nrows();
         if (n > k_local_rows) {
             heap_.resize(n);
             lead_ = heap_.data();
         }
         const Index stride = source.stride();
+        if (known.size() == n && n != 0) {
+            for (Index r = 0; r < n; ++r)
+                lead_[r] = known[r] == k_no_lead_kept ? k_no_lead : known[r];
+            if (stride != 0)
+                std::memcpy(copy.row(0), source.row(0), n * stride * sizeof(Word));
+            return;
+        }
         const Index rows = std::max<Index>(1, k_chunk_words / std::max<Index>(1, stride));
         for (Index r = 0; r < n; r += rows) {
             const Index end = std::min(n, r + rows);
@@ -192,15 +205,17 @@ private:
 // reduced echelon form mostly lie a few rows apart.
 class OrderedSearch {
 public:
-    /// Over the leading positions of `n` rows of `width` columns.
-    OrderedSearch(const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
+    /// Over the leading positions of the `n` rows of `rows`, `width` columns.
+    OrderedSearch(const PackedRows& rows, const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
         // first_[c]: the first row whose leading position is c or more.  It
         // is filled in the pass that tests the order, and dropped if the
         // rows turn out not to be in order; every write is to a column that
         // some row leads in, inside the table.
         const bool table = n >= k_table_rows && width <= 4 * n;
-        if (table)
+        if (table) {
             first_.resize(width);
+            heads_.resize(width);
+        }
         // In order: the leading positions rise, and no row with a 1 comes
         // after one without.
         bool ordered = true;
@@ -215,22 +230,42 @@ public:
             }
             ordered &= !past_zero_rows & (c <= q);
             ++with_lead;
-            if (table)
+            if (table) {
                 for (; c <= q; ++c)
                     first_[c] = r;
-            else
+                heads_[q] = rows.row(r)[word_of(q)];
+            } else
                 c = q + 1;
         }
         ordered_ = ordered;
         with_lead_ = with_lead;
-        if (!ordered_)
+        if (!ordered_) {
             first_ = {};
+            heads_ = {};
+        }
         for (; c < first_.size(); ++c)
             first_[c] = with_lead_;
     }
 
     /// Whether rows 0 .. n-2 are in echelon order.
     [[nodiscard]] bool active() const { return ordered_; }
+
+    /// Whether `match` may be asked: the table is there, and no exchange
+    /// has moved a leading position since it was made.
+    [[nodiscard]] bool exact() const { return !first_.empty() && !moved_; }
+    void moved() { moved_ = true; }
+
+    /// The row whose leading position is p, with the word of p in it, if
+    /// there is one: the scan's match, while `exact()`.
+    [[nodiscard]] __attribute__((always_inline)) bool match(const Index* lead, Index p, Index& row, Word& head) {
+        const Index i = first_[p];
+        if (i >= with_lead_ || lead[i] != p)
+            return false;
+        hint_ = i;
+        row = i;
+        head = heads_[p];
+        return true;
+    }
 
     /// The scan for p with the distance bound `best`.
     [[nodiscard]] __attribute__((always_inline)) LastRowScan find(const Index* lead, Index p, Index best) {
@@ -273,9 +308,13 @@ private:
     static constexpr Index k_table_rows = 128;
     Index last_;
     bool ordered_ = true;
+    bool moved_ = false;
     Index with_lead_ = 0;       // in order: rows 0 .. with_lead_-1 have a 1
     Index hint_ = 0;            // rows 0 .. hint_-1 lie left of the last row
     std::vector<Index, UninitialisedAllocator<Index>> first_;  // see above; empty when the rows are wide
+    // heads_[q]: for the row whose leading position is q, its word of q;
+    // written only where some row leads.
+    std::vector<Word, UninitialisedAllocator<Word>> heads_;
 };
 
 // The rows of the reduction (the policy of last_row.hpp) over the three parts.
@@ -285,15 +324,18 @@ class PackedLastRows {
 public:
     static constexpr bool k_ordered_scan = true;
 
-    /// Over `copy`, which becomes a copy of `source`.
-    PackedLastRows(const PackedRows& source, PackedRows& copy)
-        : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, copy),
-          rows_(copy), search_(lead_.data(), n_, width_) {}
+    /// Over `copy`, which becomes a copy of `source`, whose rows' leading
+    /// positions are `known` if it kept them.
+    PackedLastRows(const PackedRows& source, std::span<const LeadPosition> known, PackedRows& copy)
+        : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, known, copy),
+          rows_(copy), search_(copy, lead_.data(), n_, width_) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
     [[nodiscard]] Index leading(Index p) const { return lead_[p]; }
     [[nodiscard]] bool is_zero(Index p) const { return lead_[p] == k_no_lead; }
+    /// The leading position of the row at each position.
+    [[nodiscard]] const Index* leads() const { return lead_.data(); }
 
     // Only the words from the leading position's on are added, and searched
     // for the new one.  The next iteration waits for the new leading
@@ -313,10 +355,56 @@ public:
     }
 
     void exchange(Index a, Index b) {
+        search_.moved();
         if (lead_[b] == k_no_lead && lead_[a] != k_no_lead)
             unsettled_ = b;
         rows_.exchange(a, b);
         std::swap(lead_[a], lead_[b]);
+    }
+
+    /// Runs the iterations of the reduction, at most `budget` of them, for
+    /// as long as each finds a matching row, and returns how many ran.
+    ///
+    /// While the last row's leading position stays in one word, the chain
+    /// from one iteration to the next is that word alone: its lowest 1, the
+    /// matching row's word there (from the table), their XOR.  The rest of
+    /// the rows found is added once the word is clear, all of them in one
+    /// go, where their loads no longer wait for one another.
+    [[nodiscard]] Index add_matches(RowLog& log, Index budget) {
+        const Index last = n_ - 1;
+        if (!search_.exact() || lead_[last] == k_no_lead)
+            return 0;
+        Word* to = rows_.row(last);
+        std::array<Index, k_word_bits> found;  // one per 1 of the word at most
+        unsigned pending = 0;
+        Index word = word_of(lead_[last]);
+        Word head = to[word];
+        Index done = 0;
+        for (; done < budget; ++done) {
+            Index row = 0;
+            Word row_head = 0;
+            if (!search_.match(lead_.data(), word * k_word_bits + lowest_bit(head), row, row_head))
+                break;
+            head ^= row_head;
+            log.push(last, row);
+            found[pending++] = row;
+            if (head != 0)
+                continue;
+            to[word] = 0;
+            add_rest(to, word, found.data(), pending);
+            pending = 0;
+            const Index next = packed::leading(to, stride_, word + 1);
+            if (next == k_no_lead) {
+                lead_[last] = k_no_lead;
+                return done + 1;
+            }
+            word = word_of(next);
+            head = to[word];
+        }
+        to[word] = head;
+        add_rest(to, word, found.data(), pending);
+        lead_[last] = word * k_word_bits + lowest_bit(head);
+        return done;
     }
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
@@ -329,6 +417,21 @@ public:
     void finish() { rows_.apply(); }
 
 private:
+    // Adds words word+1 .. of rows[0 .. count-1] into `to`, eight rows at
+    // a time.
+    void add_rest(Word* to, Index word, const Index* rows, unsigned count) {
+        const Index rest = stride_ - word - 1;
+        if (rest == 0)
+            return;
+        std::array<const Word*, 8> from;
+        for (unsigned k = 0; k < count; k += 8) {
+            const unsigned batch = std::min(8U, count - k);
+            for (unsigned b = 0; b < batch; ++b)
+                from[b] = rows_.row(rows[k + b]) + word + 1;
+            xor_sum_into(to + word + 1, from.data(), batch, rest);
+        }
+    }
+
     static constexpr Index k_ahead = 4;
     const Index n_;
     const Index width_;
@@ -340,17 +443,21 @@ private:
 };
 
 template <bool Dep>
-Elimination reduce_copy(const PackedRows& source) {
+Elimination reduce_copy(const PackedRows& source, std::span<const LeadPosition> known) {
     PackedRows copy(source.nrows(), source.ncols());
-    PackedLastRows rows(source, copy);
+    PackedLastRows rows(source, known, copy);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
-    return {Matrix(std::move(copy)), std::move(log)};
+    return {Matrix::with_leads(std::move(copy), rows.leads()), std::move(log)};
 }
 
 }  // namespace
 
-Elimination echelon_form_last_row(const PackedRows& w) { return reduce_copy<false>(w); }
-Elimination echelon_form_last_row_dep(const PackedRows& w) { return reduce_copy<true>(w); }
+Elimination echelon_form_last_row(const PackedRows& w, std::span<const LeadPosition> known) {
+    return reduce_copy<false>(w, known);
+}
+Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const LeadPosition> known) {
+    return reduce_copy<true>(w, known);
+}
 
 }  // namespace quorvel::packed

@@ -11,9 +11,45 @@ namespace {
 
 bool all_binary(std::span<const Byte> v) { return packed::all_binary(v.data(), v.size()); }
 
+// Whether rows of `ncols` columns keep their leading positions: rows of one
+// word find theirs in that word, and wider positions do not fit.
+bool keeps_leads(Index ncols) { return ncols > packed::k_word_bits && ncols < k_no_lead_kept; }
+
+LeadPosition kept(Index lead) { return lead == k_no_lead ? k_no_lead_kept : static_cast<LeadPosition>(lead); }
+
 }  // namespace
 
 Matrix::Matrix(std::vector<Row> rows) : packed_(false), bytes_(std::move(rows)) { pack_if_possible(); }
+
+Matrix Matrix::with_leads(packed::PackedRows rows, const Index* lead) {
+    Matrix m(std::move(rows));
+    if (!keeps_leads(m.bits_.ncols()) || m.bits_.nrows() == 0)
+        return m;
+    try {
+        m.leads_.resize(m.bits_.nrows());
+    } catch (const std::bad_alloc&) {
+        return m;  // the positions are only a help
+    }
+    for (Index i = 0; i < m.bits_.nrows(); ++i)
+        m.leads_[i] = kept(lead[i]);
+    m.leads_known_ = true;
+    return m;
+}
+
+void Matrix::note_last_lead() {
+    if (!leads_known_)
+        return;
+    const Index last = bits_.nrows() - 1;
+    if (last == 0 && !keeps_leads(bits_.ncols())) {
+        forget_leads();
+        return;
+    }
+    try {
+        leads_.push_back(kept(packed::leading(bits_.row(last), bits_.stride())));
+    } catch (const std::bad_alloc&) {
+        forget_leads();
+    }
+}
 
 Matrix Matrix::from_byte_rows(std::vector<Row> rows) {
     Matrix m;
@@ -46,6 +82,7 @@ void Matrix::move_to_bytes(Index room) {
     bytes_ = std::move(rows);
     packed_ = false;
     bits_ = packed::PackedRows();
+    forget_leads();
 }
 
 void Matrix::pack_if_possible() noexcept {
@@ -54,6 +91,7 @@ void Matrix::pack_if_possible() noexcept {
     try {
         if (auto bits = packed::PackedRows::pack(*this)) {
             bits_ = std::move(*bits);
+            forget_leads();
             packed_ = true;
             std::vector<Row>().swap(bytes_);
         }
@@ -64,9 +102,11 @@ void Matrix::pack_if_possible() noexcept {
 
 void Matrix::reserve_rows(Index rows) {
     try {
-        if (packed_)
+        if (packed_) {
             bits_.reserve_rows(rows);
-        else
+            if (leads_known_)
+                leads_.reserve(rows);
+        } else
             bytes_.reserve(rows);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
@@ -117,6 +157,8 @@ void Matrix::add_rows(Index target, Index source) {
     if (packed_) {
         check_row(target);
         packed::xor_into(bits_.row(target), bits_.row(source), bits_.stride());
+        if (leads_known_)
+            leads_[target] = kept(packed::leading(bits_.row(target), bits_.stride()));
         return;
     }
     const Row& from = bytes_[source];
@@ -142,8 +184,11 @@ void Matrix::swap_rows(Index row1, Index row2) {
         std::swap(bytes_[row1], bytes_[row2]);
         return;
     }
-    if (row1 != row2)
+    if (row1 != row2) {
         packed::swap_words(bits_.row(row1), bits_.row(row2), bits_.stride());
+        if (leads_known_)
+            std::swap(leads_[row1], leads_[row2]);
+    }
 }
 
 bool Matrix::is_zero_row(Index row) const {
@@ -162,14 +207,17 @@ void Matrix::append_row(std::span<const Byte> v) {
             packed::PackedRows first(1, v.size());
             if (packed::pack_row(v.data(), v.size(), first.row(0))) {
                 bits_ = std::move(first);
+                note_last_lead();
                 return;
             }
         } else if (v.size() == bits_.ncols()) {
             // Packed into the new row in place; the row is dropped again if
             // it turns out not to be 0/1.
             Word* row = bits_.push_row();
-            if (packed::pack_row(v.data(), v.size(), row))
+            if (packed::pack_row(v.data(), v.size(), row)) {
+                note_last_lead();
                 return;
+            }
             bits_.pop_row();
         }
         move_to_bytes();
@@ -182,6 +230,7 @@ void Matrix::append_column(std::span<const Byte> v) {
     if (packed_ && nrows() != 0) {
         if (v.size() >= nrows() && all_binary(v.first(nrows()))) {
             bits_.push_column(v.data());
+            forget_leads();
             return;
         }
         move_to_bytes(1);

@@ -35,7 +35,7 @@ public:
     /// The given rows, packed when their contents allow.
     explicit Matrix(std::vector<Row> rows);
     /// Packed rows.
-    explicit Matrix(packed::PackedRows rows) : bits_(std::move(rows)) {}
+    explicit Matrix(packed::PackedRows rows) : leads_known_(rows.nrows() == 0), bits_(std::move(rows)) {}
     /// Packed rows that an elimination has just brought into reduced row
     /// echelon form.
     [[nodiscard]] static Matrix reduced(packed::PackedRows rows) {
@@ -43,6 +43,8 @@ public:
         m.reduced_ = true;
         return m;
     }
+    /// Packed rows with the leading position of each, `lead[i]` for row i.
+    [[nodiscard]] static Matrix with_leads(packed::PackedRows rows, const Index* lead);
     /// The given rows held as bytes, whatever their contents: for the
     /// entry-by-entry algorithms, and for tests of the byte representation.
     [[nodiscard]] static Matrix from_byte_rows(std::vector<Row> rows);
@@ -61,6 +63,15 @@ public:
     /// Whether the rows are packed and known to be in reduced row echelon
     /// form: true for the result of an elimination until its first edit.
     [[nodiscard]] bool known_reduced() const { return packed_ && reduced_; }
+    /// The leading position of every row (k_no_lead for a row without a 1),
+    /// when the rows are packed and the positions are known; else empty.
+    /// They are known for rows that came one by one, as the constructor
+    /// takes them, and for the result of a last-row reduction, and every
+    /// edit keeps them up to date or forgets them.  A reduction against
+    /// them need not search every row again.
+    [[nodiscard]] std::span<const LeadPosition> known_leads() const {
+        return packed_ && leads_known_ ? std::span<const LeadPosition>(leads_) : std::span<const LeadPosition>();
+    }
     /// The packed rows of a packed matrix.
     [[nodiscard]] const packed::PackedRows& packed_rows() const { return bits_; }
     /// The rows of a matrix held as bytes.
@@ -128,8 +139,19 @@ private:
     // The packed rows as bytes, each with room for `room` more entries.
     [[nodiscard]] std::vector<Row> unpacked_rows(Index room) const;
 
+    // Forgets the leading positions.
+    void forget_leads() {
+        leads_known_ = false;
+        leads_.clear();
+    }
+    // Appends the leading position of the last packed row, if the others'
+    // are known.
+    void note_last_lead();
+
     bool packed_ = true;
     bool reduced_ = false;     // see known_reduced(); every edit clears it
+    bool leads_known_ = true;  // see known_leads(); true while there are no rows
+    std::vector<LeadPosition, UninitialisedAllocator<LeadPosition>> leads_;  // when leads_known_ and packed_
     packed::PackedRows bits_;  // when packed_
     std::vector<Row> bytes_;   // otherwise
 };

@@ -10,6 +10,7 @@
 // The storage itself, `PackedRows`, is described in packed_rows.hpp.
 #pragma once
 
+#include <span>
 #include <utility>
 
 #include "matrix.hpp"
@@ -30,12 +31,17 @@ namespace quorvel::packed {
 /// the rows in order with one upward pass, as `exact::echelon_form_last_row`
 /// does to a copy of the same contents; returns that copy's final state and
 /// the log.  Fails with the byte half's failure (no rows; neither a matching
-/// row nor a candidate for an exchange).
-[[nodiscard]] Elimination echelon_form_last_row(const PackedRows& w);
+/// row nor a candidate for an exchange).  `known`: the leading positions of
+/// the rows of `w`, if known (Matrix::known_leads), else empty.
+[[nodiscard]] Elimination echelon_form_last_row(const PackedRows& w, std::span<const LeadPosition> known);
+[[nodiscard]] inline Elimination echelon_form_last_row(const PackedRows& w) { return echelon_form_last_row(w, {}); }
 
 /// The same for `exact::echelon_form_last_row_dep`, which fails only on a
 /// matrix without rows.
-[[nodiscard]] Elimination echelon_form_last_row_dep(const PackedRows& w);
+[[nodiscard]] Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const LeadPosition> known);
+[[nodiscard]] inline Elimination echelon_form_last_row_dep(const PackedRows& w) {
+    return echelon_form_last_row_dep(w, {});
+}
 
 /// `exact::rank`: the number of distinct columns that hold the first 1 of a
 /// row.

@@ -52,8 +52,20 @@ Elimination on_packed_in_place(const Matrix& m) {
     return {Matrix(std::move(w)), std::move(log)};
 }
 
+// A method run on the same rows appended one by one, as the constructor
+// takes them, so that the matrix keeps their leading positions.
+template <Method Run>
+Elimination row_by_row(const Matrix& m) {
+    MatrixBuilder builder;
+    for (const Row& row : m.to_byte_rows())
+        builder.append(row);
+    return Run(std::move(builder).finish());
+}
+
 // Each last-row reduction beside its exact reference.
 const std::vector<std::pair<Method, Method>> k_last_row_pairs = {
+    {row_by_row<echelon_form_last_row>, exact::echelon_form_last_row},
+    {row_by_row<echelon_form_last_row_dep>, exact::echelon_form_last_row_dep},
     {echelon_form_last_row, exact::echelon_form_last_row},
     {echelon_form_last_row_dep, exact::echelon_form_last_row_dep},
     {on_packed<packed::echelon_form_last_row>, exact::echelon_form_last_row},
@@ -307,6 +319,40 @@ TEST(FastPath, FailuresOfBinaryInput) {
     for (const Matrix& input : {rows({{1, 1}}), rows({{0, 1}, {1, 0}}), rows({{1, 0, 0}, {0, 0, 1}, {0, 1, 0}})})
         for (Method method : {echelon_form_last_row, on_packed<packed::echelon_form_last_row>})
             EXPECT_EQ(outcome(method, input), "failure: called `Option::unwrap()` on a `None` value");
+}
+
+// The leading positions that a matrix keeps stay those of its rows through
+// every edit, through the streaming reduction, and until it moves to bytes.
+TEST(StorageTransitions, KeptLeadingPositionsFollowEveryEdit) {
+    Random random(8);
+    int checked = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        const Index m = 65 + random.below(140);
+        MatrixBuilder builder;
+        for (const Row& row : random.binary(4, m, 0.02).to_byte_rows())
+            builder.append(row);
+        Matrix a = std::move(builder).finish();
+        for (int step = 0; step < 30; ++step) {
+            const Index n = a.nrows();
+            switch (random.below(5)) {
+            case 0: a.add_rows(random.below(n), random.below(n)); break;
+            case 1: a.swap_rows(random.below(n), random.below(n)); break;
+            case 2: a.append_row(random.binary(1, a.ncols(), 0.02).to_byte_rows()[0]); break;
+            case 3: a = echelon_form_last_row_dep(a).matrix; break;
+            default: a = a.sub_matrix(0, n); break;  // forgets them
+            }
+            const std::span<const LeadPosition> kept = a.known_leads();
+            if (kept.empty())
+                continue;
+            ASSERT_EQ(kept.size(), a.nrows());
+            for (Index i = 0; i < a.nrows(); ++i)
+                ASSERT_EQ(kept[i] == k_no_lead_kept ? k_no_lead : kept[i], a.leading(i)) << trial << " " << step;
+            ++checked;
+        }
+        a.append_column(Row(a.nrows(), 1));
+        EXPECT_TRUE(a.known_leads().empty());
+    }
+    EXPECT_GT(checked, 300);
 }
 
 }  // namespace
