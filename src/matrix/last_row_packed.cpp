@@ -101,16 +101,15 @@ public:
     ///
     /// Positions that the source kept (`known`, one per row, or empty) are
     /// taken as they are, and the rows are copied in one go.
-    LeadCache(const PackedRows& source, std::span<const LeadPosition> known, PackedRows& copy) {
-        const Index n = source.nrows();
+    LeadCache(const PackedRows& source, std::span<const Index> known, PackedRows& copy) {
+        const Index n = n_ = source.nrows();
         if (n > k_local_rows) {
             heap_.resize(n);
             lead_ = heap_.data();
         }
         const Index stride = source.stride();
         if (known.size() == n && n != 0) {
-            for (Index r = 0; r < n; ++r)
-                lead_[r] = known[r] == k_no_lead_kept ? k_no_lead : known[r];
+            std::copy(known.begin(), known.end(), lead_);
             if (stride != 0)
                 std::memcpy(copy.row(0), source.row(0), n * stride * sizeof(Word));
             return;
@@ -129,6 +128,12 @@ public:
     [[nodiscard]] Index& operator[](Index p) { return lead_[p]; }
     [[nodiscard]] Index operator[](Index p) const { return lead_[p]; }
     [[nodiscard]] const Index* data() const { return lead_; }
+    /// The positions, for the matrix that the copy becomes.
+    [[nodiscard]] LeadBuffer release() && {
+        if (lead_ == heap_.data())
+            return std::move(heap_);
+        return LeadBuffer(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(n_));
+    }
 
 private:
     // Matrices of at most this many rows keep their positions on the stack.
@@ -136,8 +141,9 @@ private:
     // Words searched and copied at a time: 8 KiB.
     static constexpr Index k_chunk_words = 1024;
     std::array<Index, k_local_rows> local_;
-    std::vector<Index, UninitialisedAllocator<Index>> heap_;
+    LeadBuffer heap_;
     Index* lead_ = local_.data();
+    Index n_ = 0;
 };
 
 // The first exchanges swap the words of the two rows.  Once they have moved
@@ -194,57 +200,52 @@ private:
 // brings a row from further right), so the row found rises too: rows above
 // the previous one lie left of the new p.
 //
-// The first row at or right of each column is looked up in a table made
-// from the leading positions at the start, when there are some hundreds of
-// rows and the rows are not much wider than they are many: a reduction against a full echelon form runs about
-// one iteration per column, and a table lookup has no branch to mispredict
-// where a search has several.  An exchange writes p, left of the old
-// position, into the row found, so the table may name that row for a later
-// p that it now lies left of; the row after it is then the one.  Wider rows
-// are searched from the previous row on, galloping: matches against a
-// reduced echelon form mostly lie a few rows apart.
+// The first row at or right of p is searched from the previous row on,
+// galloping: matches against a reduced echelon form mostly lie a few rows
+// apart.  And until an exchange moves a leading position, the matching row
+// itself is looked up in a table made from the leading positions at the
+// start, when there are some hundreds of rows and the rows are not much
+// wider than they are many: a reduction against a full echelon form runs
+// about one match per column, and the lookup has no branch to mispredict
+// where a search has several.
 class OrderedSearch {
 public:
     /// Over the leading positions of the `n` rows of `rows`, `width` columns.
     OrderedSearch(const PackedRows& rows, const Index* lead, Index n, Index width) : last_(n == 0 ? 0 : n - 1) {
-        // first_[c]: the first row whose leading position is c or more.  It
-        // is filled in the pass that tests the order, and dropped if the
-        // rows turn out not to be in order; every write is to a column that
-        // some row leads in, inside the table.
+        // The table is filled in the pass that tests the order, and dropped
+        // if the rows turn out not to be in order.
         const bool table = n >= k_table_rows && width <= 4 * n;
         if (table) {
-            first_.resize(width);
-            heads_.resize(width);
+            match_row_.resize(width);
+            std::fill(match_row_.begin(), match_row_.end(), k_no_lead);
+            match_head_.resize(width);
         }
         // In order: the leading positions rise, and no row with a 1 comes
         // after one without.
         bool ordered = true;
         bool past_zero_rows = false;
         Index with_lead = 0;
-        Index c = 0;  // one more than the last leading position, or 0
+        Index next = 0;  // one more than the last leading position, or 0
         for (Index r = 0; r < last_; ++r) {
             const Index q = lead[r];
             if (q == k_no_lead) {
                 past_zero_rows = true;
                 continue;
             }
-            ordered &= !past_zero_rows & (c <= q);
+            ordered &= !past_zero_rows & (next <= q);
+            next = q + 1;
             ++with_lead;
             if (table) {
-                for (; c <= q; ++c)
-                    first_[c] = r;
-                heads_[q] = rows.row(r)[word_of(q)];
-            } else
-                c = q + 1;
+                match_row_[q] = r;
+                match_head_[q] = rows.row(r)[word_of(q)];
+            }
         }
         ordered_ = ordered;
         with_lead_ = with_lead;
         if (!ordered_) {
-            first_ = {};
-            heads_ = {};
+            match_row_ = {};
+            match_head_ = {};
         }
-        for (; c < first_.size(); ++c)
-            first_[c] = with_lead_;
     }
 
     /// Whether rows 0 .. n-2 are in echelon order.
@@ -252,31 +253,24 @@ public:
 
     /// Whether `match` may be asked: the table is there, and no exchange
     /// has moved a leading position since it was made.
-    [[nodiscard]] bool exact() const { return !first_.empty() && !moved_; }
+    [[nodiscard]] bool exact() const { return !match_row_.empty() && !moved_; }
     void moved() { moved_ = true; }
 
-    /// The row whose leading position is p, with the word of p in it, if
-    /// there is one: the scan's match, while `exact()`.
-    [[nodiscard]] __attribute__((always_inline)) bool match(const Index* lead, Index p, Index& row, Word& head) {
-        const Index i = first_[p];
-        if (i >= with_lead_ || lead[i] != p)
+    /// The row whose leading position is p, with its word of p, if there is
+    /// one: the scan's match, while `exact()`.
+    [[nodiscard]] __attribute__((always_inline)) bool match(Index p, Index& row, Word& head) {
+        const Index i = match_row_[p];
+        if (i == k_no_lead)
             return false;
         hint_ = i;
         row = i;
-        head = heads_[p];
+        head = match_head_[p];
         return true;
     }
 
     /// The scan for p with the distance bound `best`.
     [[nodiscard]] __attribute__((always_inline)) LastRowScan find(const Index* lead, Index p, Index best) {
-        Index i = 0;
-        if (!first_.empty()) {
-            i = std::max(first_[p], hint_);
-            if (i < with_lead_ && lead[i] < p)
-                ++i;
-        } else {
-            i = lower_bound(lead, p);
-        }
+        const Index i = lower_bound(lead, p);
         hint_ = i;
         LastRowScan s;
         if (i < with_lead_ && lead[i] == p)
@@ -304,17 +298,17 @@ private:
         return static_cast<Index>(std::lower_bound(lead + lo, lead + hi, p) - lead);
     }
 
-    // Below this many rows the table costs more than the searches it saves.
+    // Below this many rows the table costs more than the lookups save.
     static constexpr Index k_table_rows = 128;
     Index last_;
     bool ordered_ = true;
     bool moved_ = false;
-    Index with_lead_ = 0;       // in order: rows 0 .. with_lead_-1 have a 1
-    Index hint_ = 0;            // rows 0 .. hint_-1 lie left of the last row
-    std::vector<Index, UninitialisedAllocator<Index>> first_;  // see above; empty when the rows are wide
-    // heads_[q]: for the row whose leading position is q, its word of q;
-    // written only where some row leads.
-    std::vector<Word, UninitialisedAllocator<Word>> heads_;
+    Index with_lead_ = 0;  // in order: rows 0 .. with_lead_-1 have a 1
+    Index hint_ = 0;       // rows 0 .. hint_-1 lie left of the last row
+    // For each column q that a row leads in: that row, and its word of q;
+    // k_no_lead in match_row_ for the other columns.  Empty without a table.
+    std::vector<Index, UninitialisedAllocator<Index>> match_row_;
+    std::vector<Word, UninitialisedAllocator<Word>> match_head_;
 };
 
 // The rows of the reduction (the policy of last_row.hpp) over the three parts.
@@ -326,16 +320,17 @@ public:
 
     /// Over `copy`, which becomes a copy of `source`, whose rows' leading
     /// positions are `known` if it kept them.
-    PackedLastRows(const PackedRows& source, std::span<const LeadPosition> known, PackedRows& copy)
+    PackedLastRows(const PackedRows& source, std::span<const Index> known, PackedRows& copy)
         : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, known, copy),
-          rows_(copy), search_(copy, lead_.data(), n_, width_) {}
+          rows_(copy), search_(source, lead_.data(), n_, width_) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
     [[nodiscard]] Index leading(Index p) const { return lead_[p]; }
     [[nodiscard]] bool is_zero(Index p) const { return lead_[p] == k_no_lead; }
-    /// The leading position of the row at each position.
-    [[nodiscard]] const Index* leads() const { return lead_.data(); }
+    /// The leading position of the row at each position, once the rows are
+    /// done with.
+    [[nodiscard]] LeadBuffer release_leads() && { return std::move(lead_).release(); }
 
     // Only the words from the leading position's on are added, and searched
     // for the new one.  The next iteration waits for the new leading
@@ -383,14 +378,14 @@ public:
         for (; done < budget; ++done) {
             Index row = 0;
             Word row_head = 0;
-            if (!search_.match(lead_.data(), word * k_word_bits + lowest_bit(head), row, row_head))
+            if (!search_.match(word * k_word_bits + lowest_bit(head), row, row_head))
                 break;
             head ^= row_head;
-            log.push(last, row);
             found[pending++] = row;
             if (head != 0)
                 continue;
             to[word] = 0;
+            log.push_all(last, found.data(), pending);
             add_rest(to, word, found.data(), pending);
             pending = 0;
             const Index next = packed::leading(to, stride_, word + 1);
@@ -402,6 +397,7 @@ public:
             head = to[word];
         }
         to[word] = head;
+        log.push_all(last, found.data(), pending);
         add_rest(to, word, found.data(), pending);
         lead_[last] = word * k_word_bits + lowest_bit(head);
         return done;
@@ -443,20 +439,20 @@ private:
 };
 
 template <bool Dep>
-Elimination reduce_copy(const PackedRows& source, std::span<const LeadPosition> known) {
+Elimination reduce_copy(const PackedRows& source, std::span<const Index> known) {
     PackedRows copy(source.nrows(), source.ncols());
     PackedLastRows rows(source, known, copy);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
-    return {Matrix::with_leads(std::move(copy), rows.leads()), std::move(log)};
+    return {Matrix::with_leads(std::move(copy), std::move(rows).release_leads()), std::move(log)};
 }
 
 }  // namespace
 
-Elimination echelon_form_last_row(const PackedRows& w, std::span<const LeadPosition> known) {
+Elimination echelon_form_last_row(const PackedRows& w, std::span<const Index> known) {
     return reduce_copy<false>(w, known);
 }
-Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const LeadPosition> known) {
+Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const Index> known) {
     return reduce_copy<true>(w, known);
 }
 

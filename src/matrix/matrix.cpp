@@ -11,28 +11,21 @@ namespace {
 
 bool all_binary(std::span<const Byte> v) { return packed::all_binary(v.data(), v.size()); }
 
-// Whether rows of `ncols` columns keep their leading positions: rows of one
-// word find theirs in that word, and wider positions do not fit.
-bool keeps_leads(Index ncols) { return ncols > packed::k_word_bits && ncols < k_no_lead_kept; }
-
-LeadPosition kept(Index lead) { return lead == k_no_lead ? k_no_lead_kept : static_cast<LeadPosition>(lead); }
+// Whether rows of `ncols` columns keep their leading positions: rows of a
+// few words find theirs in one or two loads, and the position would add
+// more than a fifth to the row.
+bool keeps_leads(Index ncols) { return ncols > 4 * packed::k_word_bits; }
 
 }  // namespace
 
 Matrix::Matrix(std::vector<Row> rows) : packed_(false), bytes_(std::move(rows)) { pack_if_possible(); }
 
-Matrix Matrix::with_leads(packed::PackedRows rows, const Index* lead) {
+Matrix Matrix::with_leads(packed::PackedRows rows, LeadBuffer leads) {
     Matrix m(std::move(rows));
-    if (!keeps_leads(m.bits_.ncols()) || m.bits_.nrows() == 0)
-        return m;
-    try {
-        m.leads_.resize(m.bits_.nrows());
-    } catch (const std::bad_alloc&) {
-        return m;  // the positions are only a help
+    if (keeps_leads(m.bits_.ncols()) && m.bits_.nrows() != 0 && leads.size() == m.bits_.nrows()) {
+        m.leads_ = std::move(leads);
+        m.leads_known_ = true;
     }
-    for (Index i = 0; i < m.bits_.nrows(); ++i)
-        m.leads_[i] = kept(lead[i]);
-    m.leads_known_ = true;
     return m;
 }
 
@@ -45,7 +38,7 @@ void Matrix::note_last_lead() {
         return;
     }
     try {
-        leads_.push_back(kept(packed::leading(bits_.row(last), bits_.stride())));
+        leads_.push_back((packed::leading(bits_.row(last), bits_.stride())));
     } catch (const std::bad_alloc&) {
         forget_leads();
     }
@@ -158,7 +151,7 @@ void Matrix::add_rows(Index target, Index source) {
         check_row(target);
         packed::xor_into(bits_.row(target), bits_.row(source), bits_.stride());
         if (leads_known_)
-            leads_[target] = kept(packed::leading(bits_.row(target), bits_.stride()));
+            leads_[target] = (packed::leading(bits_.row(target), bits_.stride()));
         return;
     }
     const Row& from = bytes_[source];

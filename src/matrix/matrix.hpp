@@ -28,6 +28,10 @@
 
 namespace quorvel {
 
+/// The leading positions of rows, one per row (k_no_lead for a row without
+/// a 1).
+using LeadBuffer = std::vector<Index, UninitialisedAllocator<Index>>;
+
 class Matrix {
 public:
     /// No rows.
@@ -43,8 +47,8 @@ public:
         m.reduced_ = true;
         return m;
     }
-    /// Packed rows with the leading position of each, `lead[i]` for row i.
-    [[nodiscard]] static Matrix with_leads(packed::PackedRows rows, const Index* lead);
+    /// Packed rows with the leading position of each, `leads[i]` for row i.
+    [[nodiscard]] static Matrix with_leads(packed::PackedRows rows, LeadBuffer leads);
     /// The given rows held as bytes, whatever their contents: for the
     /// entry-by-entry algorithms, and for tests of the byte representation.
     [[nodiscard]] static Matrix from_byte_rows(std::vector<Row> rows);
@@ -69,8 +73,8 @@ public:
     /// takes them, and for the result of a last-row reduction, and every
     /// edit keeps them up to date or forgets them.  A reduction against
     /// them need not search every row again.
-    [[nodiscard]] std::span<const LeadPosition> known_leads() const {
-        return packed_ && leads_known_ ? std::span<const LeadPosition>(leads_) : std::span<const LeadPosition>();
+    [[nodiscard]] std::span<const Index> known_leads() const {
+        return packed_ && leads_known_ ? std::span<const Index>(leads_) : std::span<const Index>();
     }
     /// The packed rows of a packed matrix.
     [[nodiscard]] const packed::PackedRows& packed_rows() const { return bits_; }
@@ -151,7 +155,7 @@ private:
     bool packed_ = true;
     bool reduced_ = false;     // see known_reduced(); every edit clears it
     bool leads_known_ = true;  // see known_leads(); true while there are no rows
-    std::vector<LeadPosition, UninitialisedAllocator<LeadPosition>> leads_;  // when leads_known_ and packed_
+    LeadBuffer leads_;  // when leads_known_ and packed_
     packed::PackedRows bits_;  // when packed_
     std::vector<Row> bytes_;   // otherwise
 };

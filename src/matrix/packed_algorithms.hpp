@@ -33,12 +33,12 @@ namespace quorvel::packed {
 /// the log.  Fails with the byte half's failure (no rows; neither a matching
 /// row nor a candidate for an exchange).  `known`: the leading positions of
 /// the rows of `w`, if known (Matrix::known_leads), else empty.
-[[nodiscard]] Elimination echelon_form_last_row(const PackedRows& w, std::span<const LeadPosition> known);
+[[nodiscard]] Elimination echelon_form_last_row(const PackedRows& w, std::span<const Index> known);
 [[nodiscard]] inline Elimination echelon_form_last_row(const PackedRows& w) { return echelon_form_last_row(w, {}); }
 
 /// The same for `exact::echelon_form_last_row_dep`, which fails only on a
 /// matrix without rows.
-[[nodiscard]] Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const LeadPosition> known);
+[[nodiscard]] Elimination echelon_form_last_row_dep(const PackedRows& w, std::span<const Index> known);
 [[nodiscard]] inline Elimination echelon_form_last_row_dep(const PackedRows& w) {
     return echelon_form_last_row_dep(w, {});
 }

@@ -53,6 +53,21 @@ public:
         }
     }
 
+    /// push(target, sources[k]) for k < count, in that order.
+    void push_all(Index target, const Index* sources, std::size_t count) {
+        if (wide_) {
+            for (std::size_t k = 0; k < count; ++k)
+                push(target, sources[k]);
+            return;
+        }
+        const std::size_t at = narrow_pairs_.size();
+        narrow_pairs_.resize(at + 2 * count);
+        std::uint32_t* out = narrow_pairs_.data() + at;
+        for (std::size_t k = 0; k < count; ++k) {
+            out[2 * k] = static_cast<std::uint32_t>(target);
+            out[2 * k + 1] = static_cast<std::uint32_t>(sources[k]);
+        }
+    }
     [[nodiscard]] std::size_t size() const { return (wide_ ? wide_pairs_.size() : narrow_pairs_.size()) / 2; }
 
     /// visit(target, source) for pair k.
@@ -97,6 +112,8 @@ public:
 
     void push(Index target, Index source) { singles_.push(target, source); }
 
+    /// Logs (target, sources[k]) for k < count, in that order.
+    void push_all(Index target, const Index* sources, std::size_t count) { singles_.push_all(target, sources, count); }
     /// Logs the exchange of rows a and b as its three additions.
     void push_exchange(Index a, Index b) {
         push(a, b);
