@@ -365,10 +365,25 @@ public:
     /// matching row's word there (from the table), their XOR.  The rest of
     /// the rows found is added once the word is clear, all of them in one
     /// go, where their loads no longer wait for one another.
-    [[nodiscard]] Index add_matches(RowLog& log, Index budget) {
-        const Index last = n_ - 1;
-        if (!search_.exact() || lead_[last] == k_no_lead)
+    [[nodiscard]] __attribute__((always_inline)) Index add_matches(RowLog& log, Index budget) {
+        if (!search_.exact() || lead_[n_ - 1] == k_no_lead)
             return 0;
+        return run_matches(log, budget);
+    }
+
+    [[nodiscard]] bool ordered() const { return search_.active(); }
+    [[nodiscard]] Index unsettled() const { return unsettled_; }
+    [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
+        return search_.find(lead_.data(), p, best);
+    }
+
+    /// Puts the words in their final order.
+    void finish() { rows_.apply(); }
+
+private:
+    // add_matches() once the table has a match to look for.
+    [[gnu::noinline]] Index run_matches(RowLog& log, Index budget) {
+        const Index last = n_ - 1;
         Word* to = rows_.row(last);
         std::array<Index, k_word_bits> found;  // one per 1 of the word at most
         unsigned pending = 0;
@@ -403,16 +418,6 @@ public:
         return done;
     }
 
-    [[nodiscard]] bool ordered() const { return search_.active(); }
-    [[nodiscard]] Index unsettled() const { return unsettled_; }
-    [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
-        return search_.find(lead_.data(), p, best);
-    }
-
-    /// Puts the words in their final order.
-    void finish() { rows_.apply(); }
-
-private:
     // Adds words word+1 .. of rows[0 .. count-1] into `to`, eight rows at
     // a time.
     void add_rest(Word* to, Index word, const Index* rows, unsigned count) {
@@ -444,6 +449,8 @@ Elimination reduce_copy(const PackedRows& source, std::span<const Index> known) 
     PackedLastRows rows(source, known, copy);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
+    if (!Matrix::keeps_leads(source.ncols()))
+        return {Matrix(std::move(copy)), std::move(log)};
     return {Matrix::with_leads(std::move(copy), std::move(rows).release_leads()), std::move(log)};
 }
 

@@ -11,12 +11,11 @@ namespace {
 
 bool all_binary(std::span<const Byte> v) { return packed::all_binary(v.data(), v.size()); }
 
-// Whether rows of `ncols` columns keep their leading positions: rows of a
-// few words find theirs in one or two loads, and the position would add
-// more than a fifth to the row.
-bool keeps_leads(Index ncols) { return ncols > 4 * packed::k_word_bits; }
-
 }  // namespace
+
+// Rows of a few words find their leading position in one or two loads, and
+// the position would add more than a fifth to the row.
+bool Matrix::keeps_leads(Index ncols) { return ncols > 4 * packed::k_word_bits; }
 
 Matrix::Matrix(std::vector<Row> rows) : packed_(false), bytes_(std::move(rows)) { pack_if_possible(); }
 
@@ -38,7 +37,7 @@ void Matrix::note_last_lead() {
         return;
     }
     try {
-        leads_.push_back((packed::leading(bits_.row(last), bits_.stride())));
+        leads_.push_back(packed::leading(bits_.row(last), bits_.stride()));
     } catch (const std::bad_alloc&) {
         forget_leads();
     }
@@ -85,6 +84,7 @@ void Matrix::pack_if_possible() noexcept {
         if (auto bits = packed::PackedRows::pack(*this)) {
             bits_ = std::move(*bits);
             forget_leads();
+            leads_known_ = bits_.nrows() == 0;  // rows appended later keep theirs
             packed_ = true;
             std::vector<Row>().swap(bytes_);
         }
@@ -151,7 +151,7 @@ void Matrix::add_rows(Index target, Index source) {
         check_row(target);
         packed::xor_into(bits_.row(target), bits_.row(source), bits_.stride());
         if (leads_known_)
-            leads_[target] = (packed::leading(bits_.row(target), bits_.stride()));
+            leads_[target] = packed::leading(bits_.row(target), bits_.stride());
         return;
     }
     const Row& from = bytes_[source];

@@ -47,6 +47,8 @@ public:
         m.reduced_ = true;
         return m;
     }
+    /// Whether packed rows of `ncols` columns keep their leading positions.
+    [[nodiscard]] static bool keeps_leads(Index ncols);
     /// Packed rows with the leading position of each, `leads[i]` for row i.
     [[nodiscard]] static Matrix with_leads(packed::PackedRows rows, LeadBuffer leads);
     /// The given rows held as bytes, whatever their contents: for the
