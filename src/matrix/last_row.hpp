@@ -38,6 +38,9 @@
 //                                   long as each finds a matching row (or
 //                                   none, where it cannot tell them faster),
 //                                   logs them, and returns how many ran
+//   bool indexed()                  the rows are not in order, and
+//   LastRowScan indexed_scan(Index p, Index best)
+//                                   gives the scan's result from an index
 //   Index unsettled()               after a reduction that took the ordered
 //                                   scans: the position that an exchange with
 //                                   a row without a 1 gave the last row's
@@ -76,6 +79,8 @@ LastRowScan scan(Rows& rows, Index p) {
     if constexpr (Rows::k_ordered_scan) {
         if (rows.ordered())
             return rows.ordered_scan(p, best_bound);
+        if (rows.indexed())
+            return rows.indexed_scan(p, best_bound);
     }
     LastRowScan s;
     Index best = best_bound;

@@ -25,6 +25,7 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -311,7 +312,120 @@ private:
     std::vector<Word, UninitialisedAllocator<Word>> match_head_;
 };
 
-// The rows of the reduction (the policy of last_row.hpp) over the three parts.
+// The scan while rows 0 .. n-2 are not in echelon order, as the rows of a
+// stream of wide vectors soon are: (D3) leaves a last row that no row
+// within reach lies right of where it stands.  The scan's result depends on
+// the leading positions alone: the first row that leads at p matches;
+// otherwise the candidate is the first row that leads in the nearest column
+// right of p that any row leads in, if that column is within the bound,
+// and else, under (D2) of the `Dep` variant, the first row without a 1.
+// So for each column the rows leading there are counted with the first of
+// them, and a bit marks the columns that some row leads in: a scan is a
+// lookup and a search for the next marked bit, instead of a pass over the
+// rows.  Where the variant without `Dep` meets a row without a 1, its scan
+// stops there, which the columns cannot tell: those rows keep the pass.
+class IndexedSearch {
+public:
+    /// Over the leading positions of the `n` rows of `width` columns, the
+    /// first n - 1 of them not in echelon order; `stops_at_zero_row`: (D2)
+    /// without `Dep`.
+    IndexedSearch(const Index* lead, Index n, Index width, bool stops_at_zero_row) : last_(n - 1) {
+        if (n < k_min_rows || width > k_max_width_per_row * n)
+            return;
+        Index first_zero = k_no_lead;
+        for (Index r = 0; r < last_ && first_zero == k_no_lead; ++r)
+            if (lead[r] == k_no_lead)
+                first_zero = r;
+        if (stops_at_zero_row && first_zero != k_no_lead)
+            return;
+        first_zero_ = first_zero;
+        first_.assign(width, k_no_lead);
+        count_.assign(width, 0);
+        marked_.assign(words_for(width), 0);
+        for (Index r = 0; r < last_; ++r)
+            if (lead[r] != k_no_lead)
+                insert(r, lead[r]);
+    }
+
+    /// Whether the rows are indexed.
+    [[nodiscard]] bool active() const { return !first_.empty(); }
+
+    /// The scan for p with the distance bound `best`.
+    [[nodiscard]] LastRowScan find(Index p, Index best) const {
+        LastRowScan s;
+        if (first_[p] != k_no_lead) {
+            s.match = first_[p];
+            return s;
+        }
+        const Index c = next_marked(p + 1);
+        if (c != k_no_lead && c - p < best)
+            s.candidate = first_[c];
+        else
+            s.candidate = first_zero_;
+        return s;
+    }
+
+    /// Row r, one of rows 0 .. n-2, led at `from` and now leads at `to`;
+    /// `lead` holds the new positions.
+    void moved(const Index* lead, Index r, Index from, Index to) {
+        if (from == to)
+            return;
+        if (from == k_no_lead) {
+            if (r == first_zero_)
+                first_zero_ = first_of(lead, k_no_lead);
+        } else if (--count_[from] == 0) {
+            first_[from] = k_no_lead;
+            marked_[word_of(from)] &= ~(Word{1} << bit_of(from));
+        } else if (first_[from] == r) {
+            first_[from] = first_of(lead, from);
+        }
+        if (to == k_no_lead)
+            first_zero_ = std::min(first_zero_, r);
+        else
+            insert(r, to);
+    }
+
+private:
+    void insert(Index r, Index q) {
+        ++count_[q];
+        first_[q] = std::min(first_[q], r);
+        marked_[word_of(q)] |= Word{1} << bit_of(q);
+    }
+
+    // The first of rows 0 .. n-2 that leads at q (k_no_lead: without a 1).
+    [[nodiscard]] Index first_of(const Index* lead, Index q) const {
+        for (Index r = 0; r < last_; ++r)
+            if (lead[r] == q)
+                return r;
+        return k_no_lead;
+    }
+
+    // The first marked column from c on, or k_no_lead.
+    [[nodiscard]] Index next_marked(Index c) const {
+        Index w = word_of(c);
+        if (w >= marked_.size())
+            return k_no_lead;
+        Word bits = marked_[w] & (~Word{0} << bit_of(c));
+        while (bits == 0) {
+            if (++w == marked_.size())
+                return k_no_lead;
+            bits = marked_[w];
+        }
+        return w * k_word_bits + lowest_bit(bits);
+    }
+
+    // Below this many rows a pass over them costs less than the index; and
+    // the index is not made for rows many times wider than they are many.
+    static constexpr Index k_min_rows = 64;
+    static constexpr Index k_max_width_per_row = 16;
+    Index last_;
+    Index first_zero_ = k_no_lead;  // the first of rows 0 .. n-2 without a 1
+    std::vector<Index> first_;      // first_[c]: the first row that leads at c
+    std::vector<std::uint32_t> count_;
+    std::vector<Word> marked_;  // bit c: some row leads at c
+};
+
+// The rows of the reduction (the policy of last_row.hpp) over the four parts.
 // On 0/1 rows "zero row" and "no leading position" are the same test, so the
 // upward pass never meets a row that is not zero yet has no 1.
 class PackedLastRows {
@@ -319,10 +433,14 @@ public:
     static constexpr bool k_ordered_scan = true;
 
     /// Over `copy`, which becomes a copy of `source`, whose rows' leading
-    /// positions are `known` if it kept them.
-    PackedLastRows(const PackedRows& source, std::span<const Index> known, PackedRows& copy)
+    /// positions are `known` if it kept them; `stops_at_zero_row`: (D2)
+    /// without `Dep`.
+    PackedLastRows(const PackedRows& source, std::span<const Index> known, PackedRows& copy, bool stops_at_zero_row)
         : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, known, copy),
-          rows_(copy), search_(source, lead_.data(), n_, width_) {}
+          rows_(copy), search_(source, lead_.data(), n_, width_) {
+        if (!search_.active())
+            index_.emplace(lead_.data(), n_, width_, stops_at_zero_row);
+    }
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
@@ -346,7 +464,10 @@ public:
         const Word head = to[word] ^ from[word];
         to[word] = head;
         xor_into(to + word + 1, from + word + 1, stride_ - word - 1);
+        const Index before = lead_[target];
         lead_[target] = head != 0 ? word * k_word_bits + lowest_bit(head) : packed::leading(to, stride_, word + 1);
+        if (target + 1 < n_ && indexed())
+            index_->moved(lead_.data(), target, before, lead_[target]);
     }
 
     void exchange(Index a, Index b) {
@@ -355,6 +476,12 @@ public:
             unsettled_ = b;
         rows_.exchange(a, b);
         std::swap(lead_[a], lead_[b]);
+        if (indexed()) {
+            if (a + 1 < n_)
+                index_->moved(lead_.data(), a, lead_[b], lead_[a]);
+            if (b + 1 < n_)
+                index_->moved(lead_.data(), b, lead_[a], lead_[b]);
+        }
     }
 
     /// Runs the iterations of the reduction, at most `budget` of them, for
@@ -372,6 +499,8 @@ public:
     }
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
+    [[nodiscard]] bool indexed() const { return index_.has_value() && index_->active(); }
+    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return index_->find(p, best); }
     [[nodiscard]] Index unsettled() const { return unsettled_; }
     [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
         return search_.find(lead_.data(), p, best);
@@ -440,13 +569,14 @@ private:
     LeadCache lead_;
     DelayedPermutation rows_;
     OrderedSearch search_;
+    std::optional<IndexedSearch> index_;  // when the rows are not in order
     Index unsettled_ = 0;
 };
 
 template <bool Dep>
 Elimination reduce_copy(const PackedRows& source, std::span<const Index> known) {
     PackedRows copy(source.nrows(), source.ncols());
-    PackedLastRows rows(source, known, copy);
+    PackedLastRows rows(source, known, copy, !Dep);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
     if (!Matrix::keeps_leads(source.ncols()))

@@ -256,6 +256,19 @@ TEST(FastPath, LastRowRulesEqualExact) {
              rows({{0, 0, 0, 0, 1}, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}, {1, 1, 0, 0, 1}}),
              rows({{0, 0, 1, 0}, {0, 0, 0, 1}, {0, 0, 0, 0}, {1, 0, 0, 0}})})
         expect_rules_exact(input);
+    // Enough rows, out of order, for the index of their leading positions:
+    // the nearest row right of the last row's 1 at the bound of (D1) and
+    // just within it, with and without a row without a 1.
+    for (std::size_t gap = 62; gap <= 64; ++gap)
+        for (const bool zero_row : {false, true}) {
+            std::vector<Row> r(64, Row(256, 0));
+            for (std::size_t i = 0; i < 63; ++i)
+                r[i][100 + (i * 5) % 63] = 1;
+            if (zero_row)
+                r[40].assign(256, 0);
+            r[63][100 - gap] = 1;
+            expect_rules_exact(Matrix(std::move(r)));
+        }
 }
 
 // Inputs that must not take a fast path: rows of other lengths, entries
