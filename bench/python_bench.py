@@ -78,13 +78,18 @@ def timed(function, number):
 
 def median_times(method, floor, repeat):
     """Medians of method() and floor(), run in turn so that both meet the
-    same state of the allocator and the collector.  Calls too short to time
-    alone are repeated until one timing takes about 2 ms."""
+    same state of the allocator, each timing right after a full collection
+    so that both meet the same state of the collector: which of the two
+    would otherwise set off the collections of the older generations, over
+    every object alive, is chance.  Calls too short to time alone are
+    repeated until one timing takes about 2 ms."""
     once = max(min(timed(method, 1) for _ in range(3)), min(timed(floor, 1) for _ in range(3)), 1e-7)
     number = max(1, min(20000, int(2e-3 / once)))
     method_times, floor_times = [], []
     for _ in range(repeat):
+        gc.collect()
         method_times.append(timed(method, number))
+        gc.collect()
         floor_times.append(timed(floor, number))
     return statistics.median(method_times), statistics.median(floor_times)
 
