@@ -34,10 +34,10 @@
 //   LastRowScan ordered_scan(Index p, Index best)
 //                                   the scan's result, found faster
 //   Index add_matches(RowLog& log, Index budget)
-//                                   runs at most `budget` iterations for as
-//                                   long as each finds a matching row (or
-//                                   none, where it cannot tell them faster),
-//                                   logs them, and returns how many ran
+//                                   runs and logs iterations, at most
+//                                   `budget`, while each finds a matching
+//                                   row that a faster way can look up, and
+//                                   returns how many ran (0 without one)
 //   bool indexed()                  the rows are not in order, and
 //   LastRowScan indexed_scan(Index p, Index best)
 //                                   gives the scan's result from an index

@@ -25,7 +25,6 @@
 #include <bit>
 #include <cstring>
 #include <numeric>
-#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
@@ -103,7 +102,7 @@ public:
     /// Positions that the source kept (`known`, one per row, or empty) are
     /// taken as they are, and the rows are copied in one go.
     LeadCache(const PackedRows& source, std::span<const Index> known, PackedRows& copy) {
-        const Index n = n_ = source.nrows();
+        const Index n = source.nrows();
         if (n > k_local_rows) {
             heap_.resize(n);
             lead_ = heap_.data();
@@ -129,11 +128,11 @@ public:
     [[nodiscard]] Index& operator[](Index p) { return lead_[p]; }
     [[nodiscard]] Index operator[](Index p) const { return lead_[p]; }
     [[nodiscard]] const Index* data() const { return lead_; }
-    /// The positions, for the matrix that the copy becomes.
-    [[nodiscard]] LeadBuffer release() && {
+    /// The positions of the `n` rows, for the matrix that the copy becomes.
+    [[nodiscard]] LeadBuffer release(Index n) && {
         if (lead_ == heap_.data())
             return std::move(heap_);
-        return LeadBuffer(local_.begin(), local_.begin() + static_cast<std::ptrdiff_t>(n_));
+        return LeadBuffer(lead_, lead_ + n);
     }
 
 private:
@@ -144,7 +143,6 @@ private:
     std::array<Index, k_local_rows> local_;
     LeadBuffer heap_;
     Index* lead_ = local_.data();
-    Index n_ = 0;
 };
 
 // The first exchanges swap the words of the two rows.  Once they have moved
@@ -326,11 +324,12 @@ private:
 // stops there, which the columns cannot tell: those rows keep the pass.
 class IndexedSearch {
 public:
-    /// Over the leading positions of the `n` rows of `width` columns, the
-    /// first n - 1 of them not in echelon order; `stops_at_zero_row`: (D2)
-    /// without `Dep`.
-    IndexedSearch(const Index* lead, Index n, Index width, bool stops_at_zero_row) : last_(n - 1) {
-        if (n < k_min_rows || width > k_max_width_per_row * n)
+    /// Over the leading positions of the `n` rows of `width` columns, made
+    /// only when the first n - 1 of them are not in echelon order (`ordered`
+    /// false); `stops_at_zero_row`: (D2) without `Dep`.
+    IndexedSearch(const Index* lead, Index n, Index width, bool ordered, bool stops_at_zero_row)
+        : last_(n == 0 ? 0 : n - 1) {
+        if (ordered || n < k_min_rows || width > k_max_width_per_row * n)
             return;
         Index first_zero = k_no_lead;
         for (Index r = 0; r < last_ && first_zero == k_no_lead; ++r)
@@ -437,10 +436,8 @@ public:
     /// without `Dep`.
     PackedLastRows(const PackedRows& source, std::span<const Index> known, PackedRows& copy, bool stops_at_zero_row)
         : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, known, copy),
-          rows_(copy), search_(source, lead_.data(), n_, width_) {
-        if (!search_.active())
-            index_.emplace(lead_.data(), n_, width_, stops_at_zero_row);
-    }
+          rows_(copy), search_(source, lead_.data(), n_, width_),
+          index_(lead_.data(), n_, width_, search_.active(), stops_at_zero_row) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
@@ -448,7 +445,7 @@ public:
     [[nodiscard]] bool is_zero(Index p) const { return lead_[p] == k_no_lead; }
     /// The leading position of the row at each position, once the rows are
     /// done with.
-    [[nodiscard]] LeadBuffer release_leads() && { return std::move(lead_).release(); }
+    [[nodiscard]] LeadBuffer release_leads() && { return std::move(lead_).release(n_); }
 
     // Only the words from the leading position's on are added, and searched
     // for the new one.  The next iteration waits for the new leading
@@ -467,7 +464,7 @@ public:
         const Index before = lead_[target];
         lead_[target] = head != 0 ? word * k_word_bits + lowest_bit(head) : packed::leading(to, stride_, word + 1);
         if (target + 1 < n_ && indexed())
-            index_->moved(lead_.data(), target, before, lead_[target]);
+            index_.moved(lead_.data(), target, before, lead_[target]);
     }
 
     void exchange(Index a, Index b) {
@@ -478,9 +475,9 @@ public:
         std::swap(lead_[a], lead_[b]);
         if (indexed()) {
             if (a + 1 < n_)
-                index_->moved(lead_.data(), a, lead_[b], lead_[a]);
+                index_.moved(lead_.data(), a, lead_[b], lead_[a]);
             if (b + 1 < n_)
-                index_->moved(lead_.data(), b, lead_[a], lead_[b]);
+                index_.moved(lead_.data(), b, lead_[a], lead_[b]);
         }
     }
 
@@ -499,8 +496,8 @@ public:
     }
 
     [[nodiscard]] bool ordered() const { return search_.active(); }
-    [[nodiscard]] bool indexed() const { return index_.has_value() && index_->active(); }
-    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return index_->find(p, best); }
+    [[nodiscard]] bool indexed() const { return index_.active(); }
+    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return index_.find(p, best); }
     [[nodiscard]] Index unsettled() const { return unsettled_; }
     [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
         return search_.find(lead_.data(), p, best);
@@ -569,7 +566,7 @@ private:
     LeadCache lead_;
     DelayedPermutation rows_;
     OrderedSearch search_;
-    std::optional<IndexedSearch> index_;  // when the rows are not in order
+    IndexedSearch index_;  // active only when the rows are not in order
     Index unsettled_ = 0;
 };
 
