@@ -46,13 +46,14 @@ class Matrix:
 
     Examples
     --------
-    >>> import array, numpy
+    >>> import numpy
     >>> h = numpy.array([[1, 1, 0], [0, 1, 1]], dtype=numpy.uint8)
     >>> reduced, log = Matrix(h).echelon_form()
     >>> reduced, log
     ([[1, 0, 1], [0, 1, 1]], [(0, 1)])
     >>> reduced.rank(), reduced.kernel()
     (2, [[1, 1, 1]])
+    >>> import array
     >>> Matrix([[1, 0, 1], (0, 1), bytes([1, 1]), array.array("B", [1]), range(2)])
     [[1, 0, 1], [0, 1], [1, 1], [1], [0, 1]]
     >>> Matrix([[1, 2]]).get(0, 1)          # kept, not reduced mod 2
