@@ -2,6 +2,8 @@
 
 import os
 
+from hypothesis import HealthCheck, settings
+
 
 class Index:
     """An argument whose __index__ runs `action` (or returns `value`)."""
@@ -113,3 +115,15 @@ def heap_in_use():
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 # Set by .ci/arm64, which runs the suite on aarch64 under qemu-user.
 EMULATED = os.environ.get("QUORVEL_UNDER_QEMU") == "1"
+
+# Hypothesis runs are deterministic (derandomized, no example database).
+_PROFILES = {
+    "ci": settings(max_examples=150, derandomize=True, database=None, deadline=None,
+                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
+    # For runs under valgrind, which are some 50 times slower.
+    "quick": settings(max_examples=15, derandomize=True, database=None, deadline=None,
+                      suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
+    "thorough": settings(max_examples=4000, derandomize=False, database=None, deadline=None,
+                         suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
+}
+PROFILE = _PROFILES[os.environ.get("QUORVEL_HYPOTHESIS", "ci")]

@@ -7,29 +7,18 @@ QUORVEL_HYPOTHESIS=thorough for a long run with many more examples, or
 QUORVEL_HYPOTHESIS=quick for a short one.
 """
 
-import os
 import random
 
 import pytest
-from hypothesis import HealthCheck, example, given, settings
+from hypothesis import example, given
 from hypothesis import strategies as st
 
 import model
 from gf2_helpers import replay
+from support import PROFILE
 from quorvel import Matrix
 
 U64 = 2**64
-
-_PROFILES = {
-    "ci": settings(max_examples=150, derandomize=True, database=None, deadline=None,
-                   suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
-    # For runs under valgrind, which are some 50 times slower.
-    "quick": settings(max_examples=15, derandomize=True, database=None, deadline=None,
-                      suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
-    "thorough": settings(max_examples=4000, derandomize=False, database=None, deadline=None,
-                         suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large]),
-}
-PROFILE = _PROFILES[os.environ.get("QUORVEL_HYPOTHESIS", "ci")]
 
 # Entries: mostly 0 and 1, sometimes values the algebra does not mean.
 entries = st.one_of(st.integers(0, 1), st.integers(0, 1), st.integers(0, 1),

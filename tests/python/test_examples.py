@@ -13,7 +13,7 @@ import quorvel
 ROOT = Path(__file__).resolve().parents[2]
 EXAMPLES = ROOT / "examples"
 PROGRAMS = sorted(EXAMPLES.glob("*.py"))
-# The shell command that runs an example, as its docstring and the README
+# The shell command that runs an example, as its docstring and the guide
 # write it: run from the checkout after `cmake --workflow --preset example`.
 COMMAND = re.compile(r'PYTHONPATH=build/example/python "\$\(cat build/example/python3-executable\)" '
                      r"(examples/\w+\.py)")
@@ -41,11 +41,12 @@ def test_example_runs_clean(program):
 
 @pytest.mark.parametrize("program", PROGRAMS, ids=lambda program: program.name)
 def test_example_command_runs_as_written(program):
-    # Each docstring names its own program; the README's one sample may name any.
+    # Each docstring names its own program; the samples of the README and the guide may name any.
     own = list(COMMAND.finditer(program.read_text(encoding="utf-8")))
     assert [m[1] for m in own] == [f"examples/{program.name}"]
-    readme = COMMAND.finditer((ROOT / "README.md").read_text(encoding="utf-8"))
-    commands = [m[0] for m in own] + [m[0] for m in readme if m[1] == own[0][1]]
+    pages = [ROOT / "README.md", *(ROOT / "docs").rglob("*.md")]
+    samples = [m for page in pages for m in COMMAND.finditer(page.read_text(encoding="utf-8"))]
+    commands = [m[0] for m in own] + [m[0] for m in samples if m[1] == own[0][1]]
     if not (ROOT / "build/example/python3-executable").is_file():
         pytest.skip("no build/example: `cmake --workflow --preset example` has not run")
     for command in commands:

@@ -4,10 +4,12 @@ guarantees on matrices whose rows above the last are in echelon form."""
 import random
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import gf2_helpers as ref
 from gf2_helpers import NONE_MESSAGE, index_message
-from support import assert_outcomes
+from support import PROFILE, assert_outcomes
 from quorvel import Matrix
 
 METHODS = ["echelon_form_last_row", "echelon_form_last_row_dep"]
@@ -108,3 +110,39 @@ def test_postconditions_on_random_echelon_above():
                 assert not any(out[-1]) and is_echelon(out), (name, rows, out)
             outcomes.add((case, name))
     assert len(outcomes) == 6  # every case came up for both methods
+
+
+@PROFILE
+@given(width=st.one_of(st.integers(1, 70), st.integers(2, 600)), length=st.integers(1, 160),
+       density=st.sampled_from([0.02, 0.1, 0.5]), seed=st.integers(0, 2**32))
+def test_stream_kept_as_it_comes(width, length, density, seed):
+    """Rows above the last whose first 1s are all in different columns, in any
+    order, answer "is the last row independent of them?" exactly: the kept
+    results of a stream are such rows.  Checked against elimination on ints."""
+    rng = random.Random(seed)
+    basis, pivots, seen = Matrix([]), {}, []
+    for _ in range(length):
+        if seen and rng.random() < 0.3:  # a sum of earlier vectors: dependent
+            vector = [sum(column) % 2 for column in zip(*rng.sample(seen, min(3, len(seen))))]
+        else:
+            vector = [int(rng.random() < density) for _ in range(width)]
+        seen.append(vector)
+        x = ref.bits(vector)
+        while x and x.bit_length() in pivots:
+            x ^= pivots[x.bit_length()]
+        if x:
+            pivots[x.bit_length()] = x
+        if basis.nrows() > 1 and rng.random() < 0.2:  # any order will do
+            basis.swap_rows(rng.randrange(basis.nrows()), rng.randrange(basis.nrows()))
+        last = basis.nrows()
+        basis.append_row(vector)
+        result = ref.outcome(basis.echelon_form_last_row)
+        reduced = basis.echelon_form_last_row_dep()[0]
+        assert reduced.is_zero_row(last) == (not x)
+        if x:
+            assert result == ("fail", NONE_MESSAGE)
+        else:
+            assert result[0] == "ok" and result[1][0].is_zero_row(last)
+        basis = reduced if x else basis.get_sub_matrix(0, last)
+    leads = [ref.leading(row) for row in basis.to_list()]
+    assert None not in leads and len(set(leads)) == len(leads) == len(pivots)

@@ -43,8 +43,11 @@ m.append_column(array.array("B", [1, 0, 1, 0, 1, 1]))
 
 Matrix("01")  # type: ignore[arg-type]
 Matrix(["01"])  # type: ignore[list-item]
-Matrix({0: [1]})  # type: ignore[arg-type]
+Matrix({0: [1]})  # type: ignore[call-overload]
 Matrix([[0.5]])  # type: ignore[list-item]
+Matrix(numpy.eye(2))  # type: ignore[arg-type]
+Matrix([numpy.ones(2)])  # type: ignore[list-item]
+m.append_row(numpy.ones(2))  # type: ignore[arg-type]
 m.get(0, 1.0)  # type: ignore[arg-type]
 m.get(0)  # type: ignore[call-arg]
 m.append_row("01")  # type: ignore[arg-type]
