@@ -22,25 +22,30 @@ What is timed: the call alone, on input already in the library's own form
 (a Matrix, a GF(2) array, an nmod_mat, packed words; ldpc takes the numpy
 array or, for the sparse task, a scipy CSR matrix, and converts inside the
 call), after one warm-up call on a small input (numba compiles galois's
-kernels on first use).  Processor time (time.process_time, all threads); a
-call under 0.5 s is repeated until 1 s has passed or 7 calls were made, and
-the median is kept.  Peak memory: the growth of the child's peak resident
-size (VmHWM, reset through /proc/self/clear_refs) over its resident size
-just before the first call, the result included.
+kernels on first use).  Processor time (time.process_time, all threads).
+The first call gives the result and the peak memory; one that took 0.5 s or
+more is the time, a shorter one is followed by batches of calls (each batch
+at least 2 ms, its results kept to its end) until 1 s has passed or 7
+batches were timed, and their median is the time.  Peak memory: the growth
+of the child's peak resident size (VmHWM, reset through
+/proc/self/clear_refs) over its resident size just before the first call,
+the result included.
 
-A minute a call: the child says when its call starts, the parent reads
-the child's processor time from /proc every 0.1 s and ends it once the call
-has used 60 s; that call is shown as "> 60 s".  A size is not run, and shown as "> 60 s (est.)", when the time
-at the size before times (n / n_before)^2 already exceeds the limit: no task
-here takes less than quadratic time, its input alone having n^2 entries.
+A minute a call: the child says when its call starts, the parent reads the
+child's processor time from /proc every 0.1 s and ends it once the call has
+used 60 s; that call is shown as "> 60 s".  A size is not run, and shown as
+"> 60 s (not run: est. ...)", when the time at the size before times
+(n / n_before)^2 already exceeds the limit: no task here takes less than
+quadratic time, its input alone having n^2 entries.
 
 Checks, before any time counts: every system gives the same rank; the same
 reduced echelon form (it is unique); a kernel of the same dimension, that
 the matrix annihilates mod 2, whose vectors are independent, and whose
 dimension plus the rank is n; and the same verdicts on the stream.  A failed
-check is printed and makes the script exit with 1; timings never do.
+check, or a call that raised, is printed and makes the script exit with 1;
+timings never do.
 
-    PYTHONPATH=build/bench/python /work/venvs/peers/bin/python bench/peers.py \\
+    PYTHONPATH=build/bench/python python bench/peers.py \\
         [--quick] [--sizes 64,256] [--json out.json] [--plot bench/peers.png] \\
         [--core-bench build/bench/bench/quorvel_core_bench]
     python bench/peers.py --report run1.json [run2.json] --plot bench/peers.png
