@@ -200,9 +200,10 @@ void echelon_sizes(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
 }
 
-// Square, wide (a few rows of millions of columns) and small shapes.
+// Square (64 for bench/peers.py's smallest size), wide (a few rows of
+// millions of columns) and small shapes.
 void elimination_shapes(benchmark::internal::Benchmark* b) {
-    for (const std::int64_t n : {256, 1024, 2048, 4096, 8192})
+    for (const std::int64_t n : {64, 256, 1024, 2048, 4096, 8192})
         b->Args({n, n});
     b->Args({1, 2000000})->Args({2, 2000000})->Args({10, 1000000});
     b->Args({4, 8})->Args({8, 16})->Args({16, 32});
