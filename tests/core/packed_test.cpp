@@ -368,5 +368,15 @@ TEST(StorageTransitions, KeptLeadingPositionsFollowEveryEdit) {
     EXPECT_GT(checked, 300);
 }
 
+// A freed buffer of a few hundred KiB serves the next request of its rounded
+// size, one a row longer too, and no request of another size.
+TEST(StorageTransitions, FreedBuffersServeRequestsOfTheirSize) {
+    EXPECT_EQ(cached_block_size(k_cached_min + 1), k_cached_min * 9 / 8);
+    using Words = std::vector<Word, UninitialisedAllocator<Word>>;
+    const Word* freed = Words(40000).data();
+    EXPECT_NE(Words(80000).data(), freed);
+    EXPECT_EQ(Words(40024).data(), freed);
+}
+
 }  // namespace
 }  // namespace quorvel
