@@ -294,7 +294,7 @@ def main():
     print(f"CPython {sys.version.split()[0]}, medians of {repeat} runs, results {kept}", flush=True)
     report = Report()
     if sys.platform.startswith("linux"):
-        bench_first_runs(report, 1 if args.quick else 3)
+        bench_first_runs(report, 1 if args.quick else 5)
     if args.first_runs_only:
         print()
         print(report.table())

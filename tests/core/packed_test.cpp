@@ -373,9 +373,10 @@ TEST(StorageTransitions, KeptLeadingPositionsFollowEveryEdit) {
 TEST(StorageTransitions, FreedBuffersServeRequestsOfTheirSize) {
     EXPECT_EQ(cached_block_size(k_cached_min + 1), k_cached_min * 9 / 8);
     using Words = std::vector<Word, UninitialisedAllocator<Word>>;
-    const Word* freed = Words(40000).data();
-    EXPECT_NE(Words(80000).data(), freed);
-    EXPECT_EQ(Words(40024).data(), freed);
+    const auto address = [](const Words& words) { return reinterpret_cast<std::uintptr_t>(words.data()); };
+    const std::uintptr_t freed = address(Words(40000));
+    EXPECT_NE(address(Words(80000)), freed);
+    EXPECT_EQ(address(Words(40024)), freed);
 }
 
 }  // namespace
