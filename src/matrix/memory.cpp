@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 #ifdef __linux__
@@ -17,6 +18,24 @@
 
 namespace quorvel {
 namespace {
+
+constexpr std::uintptr_t k_page = 4096;
+
+// A block of `bytes` bytes that starts a page, from operator new: the bytes
+// before it hold the address that operator new gave.
+void* new_block(std::size_t bytes) {
+    void* given = ::operator new(bytes + k_page);
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(given) + k_page) & ~(k_page - 1);
+    char* data = reinterpret_cast<char*>(start);
+    std::memcpy(data - sizeof given, &given, sizeof given);
+    return data;
+}
+
+void delete_block(void* data) noexcept {
+    void* given = nullptr;
+    std::memcpy(&given, static_cast<char*>(data) - sizeof given, sizeof given);
+    ::operator delete(given);
+}
 
 // The kept blocks (memory.hpp), the most recently freed last.  Every call
 // holds the interpreter's lock today; the mutex keeps the cache sound
@@ -44,7 +63,7 @@ public:
         const std::lock_guard lock(mutex_);
         while (count_ == k_cached_blocks || bytes_ + bytes > k_cached_bytes) {
             ASAN_UNPOISON_MEMORY_REGION(blocks_[0].data, blocks_[0].bytes);
-            ::operator delete(blocks_[0].data);
+            delete_block(blocks_[0].data);
             remove(0);
         }
         ASAN_POISON_MEMORY_REGION(data, bytes);
@@ -81,12 +100,18 @@ BlockCache& block_cache() {
 }  // namespace
 
 void* take_block(std::size_t bytes) {
-    if (void* data = block_cache().take(bytes))
-        return data;
-    return ::operator new(bytes);
+    if (bytes <= k_cached_max)
+        if (void* data = block_cache().take(bytes))
+            return data;
+    return new_block(bytes);
 }
 
-void give_block(void* data, std::size_t bytes) noexcept { block_cache().keep(data, bytes); }
+void give_block(void* data, std::size_t bytes) noexcept {
+    if (bytes <= k_cached_max)
+        block_cache().keep(data, bytes);
+    else
+        delete_block(data);
+}
 
 void advise_huge_pages(void* data, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
