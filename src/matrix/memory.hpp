@@ -30,7 +30,7 @@ inline constexpr std::size_t k_huge_buffer = std::size_t{8} << 20;
 // block from k_large_block to k_cached_max bytes is kept for the next
 // request of its size, up to k_cached_blocks blocks and k_cached_bytes bytes
 // in all, the oldest given back first: the memory held beyond the live
-// matrices is at most 4 MiB.  Requests in that range are rounded up to one
+// matrices is at most 4 MiB, and a page for each of the four blocks.  Requests in that range are rounded up to one
 // of eight sizes per doubling (at most 1/8 more), so that rows that grow by
 // a row per call still find the block that the call before freed.
 //
