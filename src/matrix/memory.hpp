@@ -30,18 +30,20 @@ inline constexpr std::size_t k_huge_buffer = std::size_t{8} << 20;
 // block from k_large_block to k_cached_max bytes is kept for the next
 // request of its size, up to k_cached_blocks blocks and k_cached_bytes bytes
 // in all, the oldest given back first: the memory held beyond the live
-// matrices is at most 4 MiB, and a page for each of the four blocks.  Requests in that range are rounded up to one
-// of eight sizes per doubling (at most 1/8 more), so that rows that grow by
-// a row per call still find the block that the call before freed.
+// matrices is at most 4 MiB, and two pages for each of the four blocks.
+// Requests in that range are rounded up to one of eight sizes per doubling
+// (at most 1/8 more), so that rows that grow by a row per call still find
+// the block that the call before freed.
 //
-// Every block from k_large_block on starts a page.  glibc's memcpy of such
-// sizes (rep movsb) runs some twenty times slower on some processors (AMD's,
-// for one) when the destination lies a few bytes past the source modulo
-// 4 KiB, and where glibc puts a block depends on how its heap lies: a
-// copy from one of these blocks to another always has both at the same
-// place in their pages.
+// Every block from k_large_block on starts at a quarter of a page, the four
+// places taken in turn.  glibc's memcpy of such sizes (rep movsb) runs some
+// twenty times slower on some processors (AMD's, for one) when the
+// destination lies a few bytes past the source modulo 4 KiB, and where
+// glibc puts a block depends on how its heap lies: between these blocks a
+// copy never meets that, and mostly not the smaller cost of the same place
+// in both pages either.
 
-/// Blocks from this size on start a page, and are kept up to k_cached_max.
+/// Blocks from this size on are placed so, and are kept up to k_cached_max.
 inline constexpr std::size_t k_large_block = std::size_t{64} << 10;
 inline constexpr std::size_t k_cached_max = std::size_t{2} << 20;
 /// At most this many blocks, and this many bytes in all, are kept.
@@ -56,9 +58,9 @@ inline constexpr std::size_t k_cached_bytes = std::size_t{4} << 20;
     return bytes > k_cached_max ? bytes : (bytes + step - 1) / step * step;
 }
 
-/// A block of `bytes` bytes (a large_block_size()) that starts a page: a
-/// kept one of that size, else one from operator new, whose failure it
-/// passes on.
+/// A block of `bytes` bytes (a large_block_size()) that starts at a quarter
+/// of a page: a kept one of that size, else one from operator new, whose
+/// failure it passes on.
 [[nodiscard]] void* take_block(std::size_t bytes);
 /// Gives back a block from take_block(bytes): kept for the next request of
 /// its size if it is small enough, the oldest kept block freed if there is
@@ -67,9 +69,9 @@ void give_block(void* data, std::size_t bytes) noexcept;
 
 /// An allocator that leaves new elements of trivial types uninitialised, so
 /// that growing a buffer that is about to be written does not clear it
-/// first, that takes buffers from k_large_block on as blocks that start a
-/// page and may come from the cache, and that asks for huge pages for large
-/// buffers.
+/// first, that takes buffers from k_large_block on as blocks placed at a
+/// quarter of a page that may come from the cache, and that asks for huge
+/// pages for large buffers.
 template <class T>
 struct UninitialisedAllocator : std::allocator<T> {
     T* allocate(std::size_t count) {
