@@ -244,26 +244,28 @@ FIRST_RUNS = {
 }
 
 
-def first_runs(name, processes, raised):
-    """Medians over fresh processes of the first run and of the mean of the
+def first_run_times(name, raised):
+    """In a fresh process: the first run of loop `name` and the mean of its
     two warm runs."""
     env = dict(os.environ, **RAISED_THRESHOLDS) if raised else {
         k: v for k, v in os.environ.items() if k not in RAISED_THRESHOLDS}
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "first_run.py")
-    first, warm = [], []
-    for _ in range(processes):
-        out = subprocess.run([sys.executable, script, name], check=True,
-                             capture_output=True, text=True, env=env).stdout.split()
-        times = [float(v) for v in out[::2]]
-        first.append(times[0])
-        warm.append((times[1] + times[2]) / 2)
-    return statistics.median(first), statistics.median(warm)
+    out = subprocess.run([sys.executable, script, name], check=True, capture_output=True, text=True,
+                         env=env).stdout.split()
+    times = [float(v) for v in out[::2]]
+    return times[0], (times[1] + times[2]) / 2
 
 
 def bench_first_runs(report, processes):
+    """Medians over fresh processes, those with the thresholds raised and
+    those without run in turn, so that both meet the same load."""
     for name, label in FIRST_RUNS.items():
-        first, warm = first_runs(name, processes, False)
-        raised_first, raised_warm = first_runs(name, processes, True)
+        runs = {False: [], True: []}
+        for _ in range(processes):
+            for raised in (False, True):
+                runs[raised].append(first_run_times(name, raised))
+        (first, warm), (raised_first, raised_warm) = (
+            [statistics.median(t[k] for t in runs[raised]) for k in (0, 1)] for raised in (False, True))
         report.add(f"first run: {label}", first, "raised thresholds", raised_first, 1.2)
         report.add(f"warm runs: {label}", warm, "raised thresholds", raised_warm, 1.2)
 
