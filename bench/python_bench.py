@@ -7,6 +7,10 @@ example m.copy() plus list(zip(t, s)) for an echelon form and its log.
 
     PYTHONPATH=build/bench/python "$(cat build/bench/python3-executable)" bench/python_bench.py [--quick]
 
+It first times the first and the warm runs of three loops (first_run.py),
+each in fresh interpreters, beside the same runs with glibc's thresholds
+raised; --first-runs-only stops after them.
+
 --quick runs the small shapes twice, to show that the script still works;
 its ratios mean little.  Timings never make the script fail.
 """
@@ -14,24 +18,16 @@ its ratios mean little.  Timings never make the script fail.
 import argparse
 import gc
 import os
-import random
 import statistics
 import subprocess
 import sys
 import time
 
 import quorvel
-
-TO_BITS = bytes.maketrans(b"01", b"\x00\x01")
+from first_run import random_byte_rows
 
 # Rows x columns of the matrices that every method is timed at.
 SHAPES = [(4, 8), (8, 16), (16, 32), (64, 128), (256, 512), (1024, 1024), (2048, 2048)]
-
-
-def random_byte_rows(n, m, seed):
-    """n rows of m random 0/1 entries, as bytes."""
-    rng = random.Random(seed)
-    return [format(rng.getrandbits(m), f"0{m}b").encode().translate(TO_BITS) for _ in range(n)]
 
 
 def resident():
@@ -235,6 +231,45 @@ def bench_memory(report, n):
                         "input + output objects", entry + output, ratio, 1.2))
 
 
+# First runs, each in a fresh interpreter that runs first_run.py as a
+# script, beside the same runs with glibc's thresholds raised, under which it
+# keeps freed memory instead of giving it back to the system at once.  Loops
+# that make and drop results of a few hundred KiB meet that give-back on
+# every call unless the module keeps such blocks for the next one.
+RAISED_THRESHOLDS = {"MALLOC_MMAP_THRESHOLD_": str(32 * 2**20), "MALLOC_TRIM_THRESHOLD_": str(64 * 2**20)}
+FIRST_RUNS = {
+    "stream": "stream of 2000 vectors of 1500 bits",
+    "copy": "200 x (copy(), get_sub_matrix()) of 2000 x 1500",
+    "echelon_form": "50 x echelon_form() of 256 x 512",
+}
+
+
+def first_run_times(name, raised):
+    """In a fresh process: the first run of loop `name` and the mean of its
+    two warm runs."""
+    env = dict(os.environ, **RAISED_THRESHOLDS) if raised else {
+        k: v for k, v in os.environ.items() if k not in RAISED_THRESHOLDS}
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "first_run.py")
+    out = subprocess.run([sys.executable, script, name], check=True, capture_output=True, text=True,
+                         env=env).stdout.split()
+    times = [float(v) for v in out[::2]]
+    return times[0], (times[1] + times[2]) / 2
+
+
+def bench_first_runs(report, processes):
+    """Medians over fresh processes, those with the thresholds raised and
+    those without run in turn, so that both meet the same load."""
+    for name, label in FIRST_RUNS.items():
+        runs = {False: [], True: []}
+        for _ in range(processes):
+            for raised in (False, True):
+                runs[raised].append(first_run_times(name, raised))
+        (first, warm), (raised_first, raised_warm) = (
+            [statistics.median(t[k] for t in runs[raised]) for k in (0, 1)] for raised in (False, True))
+        report.add(f"first run: {label}", first, "raised thresholds", raised_first, 1.2)
+        report.add(f"warm runs: {label}", warm, "raised thresholds", raised_warm, 1.2)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small sizes, to check the script")
@@ -243,6 +278,8 @@ def main():
                         help="free each result at once instead of at the end of its timing")
     parser.add_argument("--memory-child", type=int, default=None, help=argparse.SUPPRESS)
     parser.add_argument("--resident-child", type=int, default=None, help=argparse.SUPPRESS)
+    parser.add_argument("--first-runs-only", action="store_true",
+                        help="only the first runs in fresh processes")
     args = parser.parse_args()
     if args.memory_child is not None:
         memory_child(args.memory_child)
@@ -258,6 +295,12 @@ def main():
     kept = "kept to the end of each timing" if KEEP_RESULTS else "freed at once"
     print(f"CPython {sys.version.split()[0]}, medians of {repeat} runs, results {kept}", flush=True)
     report = Report()
+    if sys.platform.startswith("linux"):
+        bench_first_runs(report, 1 if args.quick else 5)
+    if args.first_runs_only:
+        print()
+        print(report.table())
+        return
     for bench in (bench_echelon_form, bench_kernel, bench_to_list, bench_construct,
                   bench_last_row_dep):
         for n, m in shapes:

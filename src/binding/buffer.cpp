@@ -7,29 +7,33 @@
 namespace quorvel::binding {
 namespace {
 
-// The type `name` of module `module` if that module is imported, found
-// without importing it and without running Python code: no instance of the
-// type can exist before.  Looked up each time, as the module can be imported
-// again and make a new type.
-PyTypeObject* imported_type(const char* module, const char* name) {
-    PyObject* found = PyDict_GetItemString(PyImport_GetModuleDict(), module);
-    if (found == nullptr || !PyModule_Check(found))
-        return nullptr;
-    PyObject* type = PyDict_GetItemString(PyModule_GetDict(found), name);
-    return type != nullptr && PyType_Check(type) ? reinterpret_cast<PyTypeObject*>(type) : nullptr;
+// Whether `type` is the one that C code made under the full name `name`
+// ("array.array"): a static type, or a heap type made from a spec, whose
+// full name carries its module while its __name__ does not.  A class
+// statement or type() makes a heap type whose full name is its __name__,
+// whatever that is set to; and whatever module sys.modules holds under a
+// name may hand out any type.  So neither the module a type is found in nor
+// its name alone tells the real type, and numpy is not a dependency to
+// import and ask.
+bool is_c_type(PyTypeObject* type, const char* name) {
+    if (std::strcmp(type->tp_name, name) != 0)
+        return false;
+    if ((type->tp_flags & Py_TPFLAGS_HEAPTYPE) == 0)
+        return true;
+    const auto* heap = reinterpret_cast<PyHeapTypeObject*>(type);
+    return PyUnicode_CompareWithASCIIString(heap->ht_name, type->tp_name) != 0;
 }
 
-// Exact types only, compared as type objects: a subclass may iterate
-// otherwise than its buffer reads, whatever it calls itself.  numpy is not a
-// dependency.
+// Exact types only: a subclass may iterate otherwise than its buffer reads,
+// whatever it calls itself.
 bool iterates_as_its_buffer(PyObject* object, int ndim) {
     PyTypeObject* type = Py_TYPE(object);
     if (type->tp_as_buffer == nullptr || type->tp_as_buffer->bf_getbuffer == nullptr)
         return false;  // lists and tuples, mostly
     // A memoryview of two dimensions does not iterate at all.
-    if (ndim == 1 && (type == &PyMemoryView_Type || type == imported_type("array", "array")))
+    if (ndim == 1 && (type == &PyMemoryView_Type || is_c_type(type, "array.array")))
         return true;
-    return type == imported_type("numpy", "ndarray");
+    return is_c_type(type, "numpy.ndarray");
 }
 
 // A native integer format ("B", "@q", ...), with its signedness.  These are

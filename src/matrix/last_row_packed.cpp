@@ -5,10 +5,10 @@
 // leading position of every row is taken from the matrix, which keeps them
 // for rows that came one by one and for the result of the last reduction, or
 // else found once while the working copy is made; they are kept up to date
-// (LeadCache), rows are exchanged in a permutation that is applied to the
-// words once, at the end (DelayedPermutation), and a scan over rows whose
-// leading positions rise is a binary search or a table lookup
-// (OrderedSearch).
+// with the searches over them (LeadCache, KeptLeads), rows are exchanged in
+// a permutation that is applied to the words once, at the end
+// (DelayedPermutation), and a scan over rows whose leading positions rise is
+// a binary search or a table lookup (OrderedSearch).
 //
 // Rows are named by their position in the reduction.
 #include "last_row.hpp"
@@ -424,7 +424,83 @@ private:
     std::vector<Word> marked_;  // bit c: some row leads at c
 };
 
-// The rows of the reduction (the policy of last_row.hpp) over the four parts.
+// The leading position of the row at each position and the two searches
+// over them, kept up to date as the reduction adds and exchanges rows.
+class KeptLeads {
+public:
+    /// Over `copy`, which becomes a copy of `source` (LeadCache), whose rows'
+    /// leading positions are `known` if it kept them; `stops_at_zero_row`:
+    /// (D2) without `Dep`.
+    KeptLeads(const PackedRows& source, std::span<const Index> known, PackedRows& copy, bool stops_at_zero_row)
+        : n_(source.nrows()), lead_(source, known, copy), search_(source, lead_.data(), n_, source.ncols()),
+          index_(lead_.data(), n_, source.ncols(), search_.active(), stops_at_zero_row) {}
+
+    [[nodiscard]] Index operator[](Index p) const { return lead_[p]; }
+    /// The positions of the rows, once the rows are done with.
+    [[nodiscard]] LeadBuffer release() && { return std::move(lead_).release(n_); }
+
+    /// The row at position p now leads at q.
+    void set(Index p, Index q) {
+        const Index before = lead_[p];
+        lead_[p] = q;
+        if (p + 1 < n_ && indexed())
+            index_.moved(lead_.data(), p, before, q);
+    }
+
+    /// The rows at positions a and b were exchanged.
+    void exchange(Index a, Index b) {
+        search_.moved();
+        if (lead_[b] == k_no_lead && lead_[a] != k_no_lead)
+            unsettled_ = b;
+        std::swap(lead_[a], lead_[b]);
+        if (indexed()) {
+            if (a + 1 < n_)
+                index_.moved(lead_.data(), a, lead_[b], lead_[a]);
+            if (b + 1 < n_)
+                index_.moved(lead_.data(), b, lead_[a], lead_[b]);
+        }
+    }
+
+    [[nodiscard]] bool ordered() const { return search_.active(); }
+    [[nodiscard]] bool indexed() const { return index_.active(); }
+    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return index_.find(p, best); }
+    [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
+        return search_.find(lead_.data(), p, best);
+    }
+    /// The matching row's table (OrderedSearch::exact() and match()).
+    [[nodiscard]] bool exact() const { return search_.exact(); }
+    [[nodiscard]] __attribute__((always_inline)) bool match(Index p, Index& row, Word& head) {
+        return search_.match(p, row, head);
+    }
+    /// The position that an exchange with a row without a 1 gave the last
+    /// row's leading entry, or 0 when there was none.
+    [[nodiscard]] Index unsettled() const { return unsettled_; }
+
+private:
+    const Index n_;
+    LeadCache lead_;
+    OrderedSearch search_;
+    IndexedSearch index_;  // active only when the rows are not in order
+    Index unsettled_ = 0;
+};
+
+// Adds words word+1 .. of rows[0 .. count-1] into `to`, eight rows at a
+// time.
+void add_rest(DelayedPermutation& words, Index stride, Word* to, Index word, const Index* rows, unsigned count) {
+    const Index rest = stride - word - 1;
+    if (rest == 0)
+        return;
+    std::array<const Word*, 8> from;
+    for (unsigned k = 0; k < count; k += 8) {
+        const unsigned batch = std::min(8U, count - k);
+        for (unsigned b = 0; b < batch; ++b)
+            from[b] = words.row(rows[k + b]) + word + 1;
+        xor_sum_into(to + word + 1, from.data(), batch, rest);
+    }
+}
+
+// The rows of the reduction (the policy of last_row.hpp): their words, in
+// the order that the exchanges leave, and their kept leading positions.
 // On 0/1 rows "zero row" and "no leading position" are the same test, so the
 // upward pass never meets a row that is not zero yet has no 1.
 class PackedLastRows {
@@ -435,9 +511,8 @@ public:
     /// positions are `known` if it kept them; `stops_at_zero_row`: (D2)
     /// without `Dep`.
     PackedLastRows(const PackedRows& source, std::span<const Index> known, PackedRows& copy, bool stops_at_zero_row)
-        : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()), lead_(source, known, copy),
-          rows_(copy), search_(source, lead_.data(), n_, width_),
-          index_(lead_.data(), n_, width_, search_.active(), stops_at_zero_row) {}
+        : n_(source.nrows()), width_(source.ncols()), stride_(source.stride()),
+          lead_(source, known, copy, stops_at_zero_row), rows_(copy) {}
 
     [[nodiscard]] Index count() const { return n_; }
     [[nodiscard]] Index width() const { return width_; }
@@ -445,7 +520,7 @@ public:
     [[nodiscard]] bool is_zero(Index p) const { return lead_[p] == k_no_lead; }
     /// The leading position of the row at each position, once the rows are
     /// done with.
-    [[nodiscard]] LeadBuffer release_leads() && { return std::move(lead_).release(n_); }
+    [[nodiscard]] LeadBuffer release_leads() && { return std::move(lead_).release(); }
 
     // Only the words from the leading position's on are added, and searched
     // for the new one.  The next iteration waits for the new leading
@@ -461,24 +536,12 @@ public:
         const Word head = to[word] ^ from[word];
         to[word] = head;
         xor_into(to + word + 1, from + word + 1, stride_ - word - 1);
-        const Index before = lead_[target];
-        lead_[target] = head != 0 ? word * k_word_bits + lowest_bit(head) : packed::leading(to, stride_, word + 1);
-        if (target + 1 < n_ && indexed())
-            index_.moved(lead_.data(), target, before, lead_[target]);
+        lead_.set(target, head != 0 ? word * k_word_bits + lowest_bit(head) : packed::leading(to, stride_, word + 1));
     }
 
     void exchange(Index a, Index b) {
-        search_.moved();
-        if (lead_[b] == k_no_lead && lead_[a] != k_no_lead)
-            unsettled_ = b;
+        lead_.exchange(a, b);
         rows_.exchange(a, b);
-        std::swap(lead_[a], lead_[b]);
-        if (indexed()) {
-            if (a + 1 < n_)
-                index_.moved(lead_.data(), a, lead_[b], lead_[a]);
-            if (b + 1 < n_)
-                index_.moved(lead_.data(), b, lead_[a], lead_[b]);
-        }
     }
 
     /// Runs the iterations of the reduction, at most `budget` of them, for
@@ -490,17 +553,17 @@ public:
     /// the rows found is added once the word is clear, all of them in one
     /// go, where their loads no longer wait for one another.
     [[nodiscard]] __attribute__((always_inline)) Index add_matches(RowLog& log, Index budget) {
-        if (!search_.exact() || lead_[n_ - 1] == k_no_lead)
+        if (!lead_.exact() || lead_[n_ - 1] == k_no_lead)
             return 0;
         return run_matches(log, budget);
     }
 
-    [[nodiscard]] bool ordered() const { return search_.active(); }
-    [[nodiscard]] bool indexed() const { return index_.active(); }
-    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return index_.find(p, best); }
-    [[nodiscard]] Index unsettled() const { return unsettled_; }
+    [[nodiscard]] bool ordered() const { return lead_.ordered(); }
+    [[nodiscard]] bool indexed() const { return lead_.indexed(); }
+    [[nodiscard]] LastRowScan indexed_scan(Index p, Index best) const { return lead_.indexed_scan(p, best); }
+    [[nodiscard]] Index unsettled() const { return lead_.unsettled(); }
     [[nodiscard]] __attribute__((always_inline)) LastRowScan ordered_scan(Index p, Index best) {
-        return search_.find(lead_.data(), p, best);
+        return lead_.ordered_scan(p, best);
     }
 
     /// Puts the words in their final order.
@@ -519,7 +582,7 @@ private:
         for (; done < budget; ++done) {
             Index row = 0;
             Word row_head = 0;
-            if (!search_.match(word * k_word_bits + lowest_bit(head), row, row_head))
+            if (!lead_.match(word * k_word_bits + lowest_bit(head), row, row_head))
                 break;
             head ^= row_head;
             found[pending++] = row;
@@ -527,11 +590,11 @@ private:
                 continue;
             to[word] = 0;
             log.push_all(last, found.data(), pending);
-            add_rest(to, word, found.data(), pending);
+            add_rest(rows_, stride_, to, word, found.data(), pending);
             pending = 0;
             const Index next = packed::leading(to, stride_, word + 1);
             if (next == k_no_lead) {
-                lead_[last] = k_no_lead;
+                lead_.set(last, k_no_lead);
                 return done + 1;
             }
             word = word_of(next);
@@ -539,35 +602,17 @@ private:
         }
         to[word] = head;
         log.push_all(last, found.data(), pending);
-        add_rest(to, word, found.data(), pending);
-        lead_[last] = word * k_word_bits + lowest_bit(head);
+        add_rest(rows_, stride_, to, word, found.data(), pending);
+        lead_.set(last, word * k_word_bits + lowest_bit(head));
         return done;
-    }
-
-    // Adds words word+1 .. of rows[0 .. count-1] into `to`, eight rows at
-    // a time.
-    void add_rest(Word* to, Index word, const Index* rows, unsigned count) {
-        const Index rest = stride_ - word - 1;
-        if (rest == 0)
-            return;
-        std::array<const Word*, 8> from;
-        for (unsigned k = 0; k < count; k += 8) {
-            const unsigned batch = std::min(8U, count - k);
-            for (unsigned b = 0; b < batch; ++b)
-                from[b] = rows_.row(rows[k + b]) + word + 1;
-            xor_sum_into(to + word + 1, from.data(), batch, rest);
-        }
     }
 
     static constexpr Index k_ahead = 4;
     const Index n_;
     const Index width_;
     const Index stride_;
-    LeadCache lead_;
+    KeptLeads lead_;
     DelayedPermutation rows_;
-    OrderedSearch search_;
-    IndexedSearch index_;  // active only when the rows are not in order
-    Index unsettled_ = 0;
 };
 
 template <bool Dep>
@@ -576,7 +621,7 @@ Elimination reduce_copy(const PackedRows& source, std::span<const Index> known) 
     PackedLastRows rows(source, known, copy, !Dep);
     RowLog log = reduce_last_row<Dep>(rows);
     rows.finish();
-    if (!Matrix::keeps_leads(source.ncols()))
+    if (!KnownLeads::kept_for(source.ncols()))
         return {Matrix(std::move(copy)), std::move(log)};
     return {Matrix::with_leads(std::move(copy), std::move(rows).release_leads()), std::move(log)};
 }

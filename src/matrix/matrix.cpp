@@ -15,32 +15,35 @@ bool all_binary(std::span<const Byte> v) { return packed::all_binary(v.data(), v
 
 // Rows of a few words find their leading position in one or two loads, and
 // the position would add more than a fifth to the row.
-bool Matrix::keeps_leads(Index ncols) { return ncols > 4 * packed::k_word_bits; }
+bool KnownLeads::kept_for(Index ncols) { return ncols > 4 * packed::k_word_bits; }
+
+void KnownLeads::push(Index lead) {
+    if (!known_)
+        return;
+    try {
+        leads_.push_back(lead);
+    } catch (const std::bad_alloc&) {
+        forget();
+    }
+}
 
 Matrix::Matrix(std::vector<Row> rows) : packed_(false), bytes_(std::move(rows)) { pack_if_possible(); }
 
 Matrix Matrix::with_leads(packed::PackedRows rows, LeadBuffer leads) {
     Matrix m(std::move(rows));
-    if (keeps_leads(m.bits_.ncols()) && m.bits_.nrows() != 0 && leads.size() == m.bits_.nrows()) {
-        m.leads_ = std::move(leads);
-        m.leads_known_ = true;
-    }
+    if (KnownLeads::kept_for(m.bits_.ncols()) && m.bits_.nrows() != 0 && leads.size() == m.bits_.nrows())
+        m.leads_.take(std::move(leads));
     return m;
 }
 
 void Matrix::note_last_lead() {
-    if (!leads_known_)
+    if (!leads_.known())
         return;
     const Index last = bits_.nrows() - 1;
-    if (last == 0 && !keeps_leads(bits_.ncols())) {
-        forget_leads();
-        return;
-    }
-    try {
-        leads_.push_back(packed::leading(bits_.row(last), bits_.stride()));
-    } catch (const std::bad_alloc&) {
-        forget_leads();
-    }
+    if (last == 0 && !KnownLeads::kept_for(bits_.ncols()))
+        leads_.forget();
+    else
+        leads_.push(packed::leading(bits_.row(last), bits_.stride()));
 }
 
 Matrix Matrix::from_byte_rows(std::vector<Row> rows) {
@@ -74,7 +77,7 @@ void Matrix::move_to_bytes(Index room) {
     bytes_ = std::move(rows);
     packed_ = false;
     bits_ = packed::PackedRows();
-    forget_leads();
+    leads_.forget();
 }
 
 void Matrix::pack_if_possible() noexcept {
@@ -83,8 +86,7 @@ void Matrix::pack_if_possible() noexcept {
     try {
         if (auto bits = packed::PackedRows::pack(*this)) {
             bits_ = std::move(*bits);
-            forget_leads();
-            leads_known_ = bits_.nrows() == 0;  // rows appended later keep theirs
+            leads_.forget(bits_.nrows() == 0);  // rows appended later keep theirs
             packed_ = true;
             std::vector<Row>().swap(bytes_);
         }
@@ -97,8 +99,7 @@ void Matrix::reserve_rows(Index rows) {
     try {
         if (packed_) {
             bits_.reserve_rows(rows);
-            if (leads_known_)
-                leads_.reserve(rows);
+            leads_.reserve(rows);
         } else
             bytes_.reserve(rows);
     } catch (const std::bad_alloc&) {
@@ -150,8 +151,8 @@ void Matrix::add_rows(Index target, Index source) {
     if (packed_) {
         check_row(target);
         packed::xor_into(bits_.row(target), bits_.row(source), bits_.stride());
-        if (leads_known_)
-            leads_[target] = packed::leading(bits_.row(target), bits_.stride());
+        if (leads_.known())
+            leads_.set(target, packed::leading(bits_.row(target), bits_.stride()));
         return;
     }
     const Row& from = bytes_[source];
@@ -179,8 +180,7 @@ void Matrix::swap_rows(Index row1, Index row2) {
     }
     if (row1 != row2) {
         packed::swap_words(bits_.row(row1), bits_.row(row2), bits_.stride());
-        if (leads_known_)
-            std::swap(leads_[row1], leads_[row2]);
+        leads_.swap(row1, row2);
     }
 }
 
@@ -223,7 +223,7 @@ void Matrix::append_column(std::span<const Byte> v) {
     if (packed_ && nrows() != 0) {
         if (v.size() >= nrows() && all_binary(v.first(nrows()))) {
             bits_.push_column(v.data());
-            forget_leads();
+            leads_.forget();
             return;
         }
         move_to_bytes(1);

@@ -32,6 +32,56 @@ namespace quorvel {
 /// a 1).
 using LeadBuffer = std::vector<Index, UninitialisedAllocator<Index>>;
 
+/// The leading position of every row of a packed matrix, for as long as they
+/// are known.  They are known for rows that came one by one, as the
+/// constructor takes them, and for the result of a last-row reduction, and
+/// every edit keeps them up to date or forgets them.  A reduction against
+/// them need not search every row again.
+class KnownLeads {
+public:
+    /// Known, none yet (for a matrix without rows), or not known.
+    explicit KnownLeads(bool known = true) : known_(known) {}
+
+    /// Whether packed rows of `ncols` columns keep their leading positions.
+    [[nodiscard]] static bool kept_for(Index ncols);
+
+    [[nodiscard]] bool known() const { return known_; }
+    /// One per row, or empty when they are not known.
+    [[nodiscard]] std::span<const Index> get() const {
+        return known_ ? std::span<const Index>(leads_) : std::span<const Index>();
+    }
+
+    /// Takes the positions of all the rows.
+    void take(LeadBuffer leads) {
+        leads_ = std::move(leads);
+        known_ = true;
+    }
+    /// Forgets them; known again, none yet, if `again` (no rows are left).
+    void forget(bool again = false) {
+        known_ = again;
+        leads_.clear();
+    }
+    /// Appends the position of a new last row, if the others' are known;
+    /// forgets them all should memory run out.
+    void push(Index lead);
+    /// Makes room for `rows` rows, if they are known.
+    void reserve(Index rows) {
+        if (known_)
+            leads_.reserve(rows);
+    }
+    /// Row r (known) now leads at `lead`.
+    void set(Index r, Index lead) { leads_[r] = lead; }
+    /// Exchanges the positions of two rows, if they are known.
+    void swap(Index a, Index b) {
+        if (known_)
+            std::swap(leads_[a], leads_[b]);
+    }
+
+private:
+    bool known_;
+    LeadBuffer leads_;
+};
+
 class Matrix {
 public:
     /// No rows.
@@ -39,7 +89,7 @@ public:
     /// The given rows, packed when their contents allow.
     explicit Matrix(std::vector<Row> rows);
     /// Packed rows.
-    explicit Matrix(packed::PackedRows rows) : leads_known_(rows.nrows() == 0), bits_(std::move(rows)) {}
+    explicit Matrix(packed::PackedRows rows) : leads_(rows.nrows() == 0), bits_(std::move(rows)) {}
     /// Packed rows that an elimination has just brought into reduced row
     /// echelon form.
     [[nodiscard]] static Matrix reduced(packed::PackedRows rows) {
@@ -47,8 +97,6 @@ public:
         m.reduced_ = true;
         return m;
     }
-    /// Whether packed rows of `ncols` columns keep their leading positions.
-    [[nodiscard]] static bool keeps_leads(Index ncols);
     /// Packed rows with the leading position of each, `leads[i]` for row i.
     [[nodiscard]] static Matrix with_leads(packed::PackedRows rows, LeadBuffer leads);
     /// The given rows held as bytes, whatever their contents: for the
@@ -70,13 +118,10 @@ public:
     /// form: true for the result of an elimination until its first edit.
     [[nodiscard]] bool known_reduced() const { return packed_ && reduced_; }
     /// The leading position of every row (k_no_lead for a row without a 1),
-    /// when the rows are packed and the positions are known; else empty.
-    /// They are known for rows that came one by one, as the constructor
-    /// takes them, and for the result of a last-row reduction, and every
-    /// edit keeps them up to date or forgets them.  A reduction against
-    /// them need not search every row again.
+    /// when the rows are packed and the positions are known (KnownLeads);
+    /// else empty.
     [[nodiscard]] std::span<const Index> known_leads() const {
-        return packed_ && leads_known_ ? std::span<const Index>(leads_) : std::span<const Index>();
+        return packed_ ? leads_.get() : std::span<const Index>();
     }
     /// The packed rows of a packed matrix.
     [[nodiscard]] const packed::PackedRows& packed_rows() const { return bits_; }
@@ -145,19 +190,13 @@ private:
     // The packed rows as bytes, each with room for `room` more entries.
     [[nodiscard]] std::vector<Row> unpacked_rows(Index room) const;
 
-    // Forgets the leading positions.
-    void forget_leads() {
-        leads_known_ = false;
-        leads_.clear();
-    }
     // Appends the leading position of the last packed row, if the others'
     // are known.
     void note_last_lead();
 
     bool packed_ = true;
     bool reduced_ = false;     // see known_reduced(); every edit clears it
-    bool leads_known_ = true;  // see known_leads(); true while there are no rows
-    LeadBuffer leads_;  // when leads_known_ and packed_
+    KnownLeads leads_;         // when packed_
     packed::PackedRows bits_;  // when packed_
     std::vector<Row> bytes_;   // otherwise
 };

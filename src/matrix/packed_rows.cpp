@@ -190,7 +190,19 @@ void PackedRows::pop_row() {
 }
 
 Word* PackedRows::push_row() {
-    words_.resize(words_.size() + stride_);
+    const Index size = words_.size();
+    if (size + stride_ > words_.capacity()) {
+        // Twice the room, the words copied as one block: the vector's own
+        // growth would move them one by one.
+        std::vector<Word, UninitialisedAllocator<Word>> words;
+        words.reserve(std::max(2 * size, size + stride_));
+        words.resize(size + stride_);
+        if (size != 0)
+            std::memcpy(words.data(), words_.data(), size * sizeof(Word));
+        words_ = std::move(words);
+    } else {
+        words_.resize(size + stride_);
+    }
     ++nrows_;
     return row(nrows_ - 1);
 }

@@ -368,5 +368,18 @@ TEST(StorageTransitions, KeptLeadingPositionsFollowEveryEdit) {
     EXPECT_GT(checked, 300);
 }
 
+// A freed buffer of a few hundred KiB serves the next request of its rounded
+// size, one a row longer too, and no request of another size; such buffers
+// start at a quarter of a page.
+TEST(StorageTransitions, FreedBuffersServeRequestsOfTheirSize) {
+    EXPECT_EQ(large_block_size(k_large_block + 1), k_large_block * 9 / 8);
+    using Words = std::vector<Word, UninitialisedAllocator<Word>>;
+    const auto address = [](const Words& words) { return reinterpret_cast<std::uintptr_t>(words.data()); };
+    const std::uintptr_t freed = address(Words(40000));
+    EXPECT_EQ(freed % 1024, 0U);
+    EXPECT_NE(address(Words(80000)), freed);
+    EXPECT_EQ(address(Words(40024)), freed);
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -3,6 +3,8 @@ the same values: same result, exception, message and warnings."""
 
 import array
 import ctypes
+import sys
+import types
 import warnings
 
 import pytest
@@ -103,3 +105,12 @@ def test_same_outcome_as_iteration(elements):
         assert outcome(lambda: Matrix(rows)) == outcome(lambda: Matrix([unbuffered(r) for r in rows]))
         for method in ("append_row", "append_column") if rows else ():  # a row read as Matrix() reads it
             assert outcome(lambda: edited(method, rows[0])) == outcome(lambda: edited(method, unbuffered(rows[0])))
+
+
+@pytest.mark.parametrize("module, name", [("numpy", "ndarray"), ("array", "array")])
+@pytest.mark.parametrize("full_name", [False, True])
+def test_types_that_modules_in_sys_modules_hand_out_are_iterated(monkeypatch, module, name, full_name):
+    fake = types.ModuleType(module)
+    setattr(fake, name, renamed(bytearray, f"{module}.{name}" if full_name else "Sub"))
+    monkeypatch.setitem(sys.modules, module, fake)
+    assert Matrix([getattr(fake, name)(b"\x01\x01")]).to_list() == [[0, 0]]
