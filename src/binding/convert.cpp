@@ -42,15 +42,38 @@ Py_ssize_t capacity_hint(PyObject* sequence) {
     return 0;
 }
 
+#ifdef Py_GIL_DISABLED
+// An exact list that other threads may resize or refill meanwhile: each item
+// is taken with a reference of its own, and the list ends where it ends when
+// the next item is asked for, as its iterator would read it.
+template <class Reserve, class Add>
+void read_shared_list(PyObject* list, Reserve&& reserve, Add&& add) {
+    reserve(PyList_GET_SIZE(list));
+    for (Py_ssize_t i = 0;; ++i) {
+        const Ref item{PyList_GetItemRef(list, i)};
+        if (!item) {
+            PyErr_Clear();  // the IndexError past the end
+            return;
+        }
+        add(item.get());
+    }
+}
+#endif
+
 // Reads the items of a sequence (already checked to be one, and not a str)
 // in iteration order: reserve(hint) first, then add(item) for each item.
 // Exact lists and tuples are read in place, exactly as their iterators would
 // read them: a list is re-measured before every item, and the item is held
 // while its conversion may run Python code.  `IntsUnheld`: reading an exact
 // int runs no Python code, so nothing can drop the item meanwhile and it
-// needs no reference of its own.
+// needs no reference of its own (with the GIL: without it, another thread
+// can, see read_shared_list).
 template <bool IntsUnheld, class Reserve, class Add>
 void read_items(PyObject* sequence, Reserve&& reserve, Add&& add) {
+#ifdef Py_GIL_DISABLED
+    if (PyList_CheckExact(sequence))
+        return read_shared_list(sequence, reserve, add);
+#endif
     if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
         const bool list = PyList_CheckExact(sequence);
         reserve(Py_SIZE(sequence));
@@ -105,9 +128,18 @@ std::span<const Byte> read_row(PyObject* object, Row& scratch) {
     if (PyBytes_CheckExact(object))
         return {reinterpret_cast<const Byte*>(PyBytes_AS_STRING(object)),
                 static_cast<std::size_t>(PyBytes_GET_SIZE(object))};
-    if (PyByteArray_CheckExact(object))
+    if (PyByteArray_CheckExact(object)) {
+#ifdef Py_GIL_DISABLED
+        // Another thread may resize it meanwhile: copied under its lock.
+        const CriticalSection locked(object);
+        const auto* bytes = reinterpret_cast<const Byte*>(PyByteArray_AS_STRING(object));
+        scratch.assign(bytes, bytes + PyByteArray_GET_SIZE(object));
+        return scratch;
+#else
         return {reinterpret_cast<const Byte*>(PyByteArray_AS_STRING(object)),
                 static_cast<std::size_t>(PyByteArray_GET_SIZE(object))};
+#endif
+    }
     if (!PySequence_Check(object))
         not_a_sequence(object);
     if (IntegerBuffer buffer; buffer.open(object, 1))
@@ -299,6 +331,18 @@ Ref new_matrix_object(Matrix&& matrix) {
 
 namespace {
 
+#ifdef Py_GIL_DISABLED
+// Without the GIL, ints that every thread's logs shared would have their
+// reference counts written by all threads at once, which made two threads
+// slower than one.  The interpreter's own small ints (0 to 256) are
+// immortal, and their counts are never written; every other index is made
+// for the result that needs it, by the thread that makes it.
+constexpr Index k_kept_indexes = 257;
+
+inline PyObject* kept_index(Index value) {
+    return made(PyLong_FromLong(static_cast<long>(value))).release();
+}
+#else
 // The ints for the row indexes of logs, below k_kept_indexes, each made the
 // first time a log names it and then kept, as the interpreter keeps its own
 // small ints.  A streaming reduction's log names a few hundred rows in a few
@@ -324,6 +368,7 @@ inline PyObject* kept_index(Index value) {
     Py_INCREF(kept);
     return kept;
 }
+#endif
 
 }  // namespace
 

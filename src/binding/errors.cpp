@@ -1,6 +1,7 @@
 #include "errors.hpp"
 #include "messages.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 #include <stdexcept>
@@ -15,26 +16,22 @@ constexpr const char* k_panic_doc =
     "that it usually propagates all the way up and makes the interpreter exit "
     "instead of being caught by an ordinary `except Exception:`.";
 
-// The exception type of internal failures, made on first need and kept for
-// the life of the process.  It is not a module attribute: Python reaches it
-// only through a caught instance.
+// The exception type of internal failures, made by the module's import
+// (make_panic_type) and kept for the life of the process.  It is not a
+// module attribute: Python reaches it only through a caught instance.
+// Written only while the import runs, which the import system does for one
+// thread at a time, before any other thread can call into the module.
 PyObject* g_panic_type = nullptr;
 
 PyObject* panic_type() {
-    if (g_panic_type == nullptr) {
-        PyObject* made_type = PyErr_NewExceptionWithDoc("vellrin_runtime.PanicException",
-                                                        k_panic_doc, PyExc_BaseException, nullptr);
-        // Creating a type can run Python code; if another thread stored one
-        // meanwhile, keep the first.
-        if (g_panic_type == nullptr)
-            g_panic_type = made_type;
-        else
-            Py_XDECREF(made_type);
-    }
+    if (g_panic_type == nullptr)
+        g_panic_type = PyErr_NewExceptionWithDoc("vellrin_runtime.PanicException", k_panic_doc,
+                                                 PyExc_BaseException, nullptr);
     return g_panic_type;
 }
 
-bool g_reported_before = false;
+// Whether a failure was reported before, in any thread.
+std::atomic<bool> g_reported_before{false};
 
 // The failure report, written to the process's standard error at the moment
 // the failure reaches the call boundary, before the exception is raised.
@@ -43,8 +40,7 @@ void write_report(const std::source_location& where, const std::string& message)
                  static_cast<unsigned>(where.line()), static_cast<unsigned>(where.column()));
     std::fwrite(message.data(), 1, message.size(), stderr);
     std::fputc('\n', stderr);
-    if (!g_reported_before) {
-        g_reported_before = true;
+    if (!g_reported_before.exchange(true, std::memory_order_relaxed)) {
         std::fputs("note: quorvel raises this internal failure in Python as PanicException, "
                    "which derives from BaseException\n",
                    stderr);
@@ -68,6 +64,11 @@ void raise_panic(const std::string& message) {
 }
 
 }  // namespace
+
+void make_panic_type() {
+    if (panic_type() == nullptr)
+        throw_pending();
+}
 
 void raise(PyObject* type, std::string_view message) {
     // Made with its length, so that a NUL from a name or a text taken from

@@ -60,6 +60,9 @@ private:
 /// printing it with its traceback.
 [[noreturn]] void throw_pending();
 
+/// Makes the type of `PanicException`, once, while the module is imported.
+void make_panic_type();
+
 /// Sets `type(message)`, the message whole even where it holds a NUL, and
 /// throws `PythonError`.
 [[noreturn]] void raise(PyObject* type, std::string_view message);

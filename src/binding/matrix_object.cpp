@@ -27,18 +27,24 @@ MatrixObject* as_matrix(PyObject* object) { return reinterpret_cast<MatrixObject
 enum class Access { shared, exclusive };
 
 /// Borrows a receiver for one call and holds a strong reference to it.
+/// Taking a borrow never waits: a conflicting one, whether taken by Python
+/// code this call runs or by another thread, fails the call at once.
 class Borrow {
 public:
     Borrow(PyObject* self, Access access) : object_(as_matrix(self)), access_(access) {
-        Py_ssize_t& counter = object_->borrow;
+        std::atomic<Py_ssize_t>& counter = object_->borrow;
         if (access == Access::shared) {
-            if (counter == -1)
-                raise(PyExc_RuntimeError, message::k_mutably_borrowed);
-            ++counter;
+            Py_ssize_t seen = counter.load(std::memory_order_relaxed);
+            do {
+                if (seen == -1)
+                    raise(PyExc_RuntimeError, message::k_mutably_borrowed);
+            } while (!counter.compare_exchange_weak(seen, seen + 1, std::memory_order_acquire,
+                                                    std::memory_order_relaxed));
         } else {
-            if (counter != 0)
+            Py_ssize_t unborrowed = 0;
+            if (!counter.compare_exchange_strong(unborrowed, -1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed))
                 raise(PyExc_RuntimeError, message::k_borrowed);
-            counter = -1;
         }
         Py_INCREF(self);
     }
@@ -46,9 +52,9 @@ public:
     Borrow& operator=(const Borrow&) = delete;
     ~Borrow() {
         if (access_ == Access::shared)
-            --object_->borrow;
+            object_->borrow.fetch_sub(1, std::memory_order_release);
         else
-            object_->borrow = 0;
+            object_->borrow.store(0, std::memory_order_release);
         Py_DECREF(reinterpret_cast<PyObject*>(object_));
     }
 
@@ -229,6 +235,7 @@ PyObject* matrix_repr(PyObject* self) noexcept {
 void matrix_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     as_matrix(self)->elements.~Matrix();
+    as_matrix(self)->borrow.~atomic();
     type->tp_free(self);
     Py_DECREF(type);
 }
@@ -258,7 +265,7 @@ PyTypeObject* matrix_type() {
 void init_matrix_object(PyObject* fresh, Matrix&& matrix) noexcept {
     MatrixObject* object = as_matrix(fresh);
     new (&object->elements) Matrix(std::move(matrix));
-    object->borrow = 0;
+    new (&object->borrow) std::atomic<Py_ssize_t>(0);
 }
 
 }  // namespace quorvel::binding

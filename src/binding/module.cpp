@@ -49,8 +49,19 @@ PyModuleDef g_module_def = {
 std::atomic<std::int64_t> g_owner{-1};
 PyObject* g_module = nullptr;
 
+// Everything the module shares between threads is made here, while the
+// import system runs this for one thread at a time: the class, the type of
+// PanicException and the module.  Afterwards threads only read them.
 Ref make_module() {
+    make_panic_type();
     Ref module = checked(PyModule_Create2(&g_module_def, k_api_version));
+#ifdef Py_GIL_DISABLED
+    // A free-threaded interpreter keeps its GIL off for this module: every
+    // object shared between calls is made once, here, or guarded (the
+    // borrow counter, the kept ints of logs, the kept blocks of the core).
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0)
+        throw_pending();
+#endif
     PyObject* type = reinterpret_cast<PyObject*>(matrix_type());
     const Ref name = checked(PyUnicode_FromString("Matrix"));
     Ref all{PyObject_GetAttrString(module.get(), "__all__")};

@@ -39,4 +39,20 @@ private:
     PyObject* object_ = nullptr;
 };
 
+#ifdef Py_GIL_DISABLED
+/// Holds the per-object lock of a free-threaded interpreter (a critical
+/// section) on `object` for its lifetime, also when an exception leaves the
+/// scope, which the Py_BEGIN_CRITICAL_SECTION macros cannot do.
+class CriticalSection {
+public:
+    explicit CriticalSection(PyObject* object) noexcept { PyCriticalSection_Begin(&section_, object); }
+    CriticalSection(const CriticalSection&) = delete;
+    CriticalSection& operator=(const CriticalSection&) = delete;
+    ~CriticalSection() { PyCriticalSection_End(&section_); }
+
+private:
+    PyCriticalSection section_;
+};
+#endif
+
 }  // namespace quorvel::binding

@@ -1,6 +1,7 @@
 """Argument objects and helpers shared by the tests."""
 
 import os
+import sysconfig
 
 from hypothesis import HealthCheck, settings
 
@@ -115,6 +116,8 @@ def heap_in_use():
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 # Set by .ci/arm64, which runs the suite on aarch64 under qemu-user.
 EMULATED = os.environ.get("QUORVEL_UNDER_QEMU") == "1"
+# A free-threaded interpreter (python3.13t), whatever PYTHON_GIL says.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
 
 # Hypothesis runs are deterministic (derandomized, no example database).
 _PROFILES = {

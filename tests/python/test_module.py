@@ -1,6 +1,8 @@
 """The module and class as the interpreter sees them."""
 
 import inspect
+import os
+import subprocess
 import sys
 
 import pytest
@@ -9,6 +11,7 @@ import quorvel
 from quorvel import Matrix
 
 import methods
+from support import FREE_THREADED
 
 METHODS = [(m.name, "(" + ", ".join(m.params) + ")") for m in methods.METHODS]
 
@@ -20,6 +23,7 @@ def test_namespace_is_exactly_matrix_and_all():
     assert quorvel.Matrix is Matrix
 
 
+@pytest.mark.thread_unsafe(reason="takes the module out of sys.modules for a moment")
 def test_reimport_gives_same_module_and_class():
     module = sys.modules.pop("quorvel")
     try:
@@ -29,6 +33,16 @@ def test_reimport_gives_same_module_and_class():
         assert again.Matrix is Matrix
     finally:
         sys.modules["quorvel"] = module
+
+
+@pytest.mark.skipif(not FREE_THREADED, reason="only a free-threaded interpreter can run without the GIL")
+def test_import_leaves_the_gil_off():
+    # Without PYTHON_GIL, which would force the GIL off whatever the module says.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    code = "import sys, quorvel; print(sys._is_gil_enabled())"
+    result = subprocess.run([sys.executable, "-W", "error", "-c", code], env=env,
+                            capture_output=True, text=True, check=False)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "False\n", "")
 
 
 def test_class_identity_and_signature():

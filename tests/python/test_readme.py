@@ -22,6 +22,7 @@ def has_numpy():
     return True
 
 
+@pytest.mark.thread_unsafe(reason="doctest patches linecache for the whole process")
 @pytest.mark.parametrize("page", PAGES, ids=lambda page: str(page.relative_to(ROOT)))
 def test_page_examples(page):
     text = page.read_text(encoding="utf-8")

@@ -70,6 +70,7 @@ def test_result_has_the_stub_type(name):
     assert conforms(result, expected), (name, result, expected)
 
 
+@pytest.mark.thread_unsafe(reason="doctest patches linecache for the whole process")
 @pytest.mark.parametrize("name", ["Matrix"] + [n for n in vars(Matrix) if not n.startswith("__")])
 def test_docstring_examples_run(name):
     node = stub_class(stub_tree(), with_class=True)[name]

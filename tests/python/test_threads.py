@@ -1,14 +1,21 @@
 """Several Python threads on one shared matrix and on their own matrices,
 with index methods that give the interpreter lock away in the middle of a
-call.  Only the borrow RuntimeErrors may appear, every result read is
-consistent, and the final matrix is the one the successful calls imply."""
+call, and lists that another thread changes while they are read.  Only the
+borrow RuntimeErrors may appear, every result read is consistent, the
+final matrix is the one the successful calls imply, and a matrix that one
+thread alone used gives exactly the results and logs of a single thread.
+Without the GIL (a free-threaded interpreter), the calls truly overlap."""
 
 import random
 import sys
 import threading
 import time
 
+import pytest
+
 from quorvel import Matrix
+
+pytestmark = pytest.mark.thread_unsafe(reason="starts threads of its own and sets the switch interval")
 
 WIDTH = 12
 SOURCES = range(0, 4)
@@ -38,23 +45,71 @@ def is_reduced(rows):
             and all([row[j] for row in rows].count(1) == 1 for j in leads))
 
 
+def own_step(r, own):
+    """One call on a matrix that only this thread uses, and what it gave."""
+    target, source = r.randrange(6), r.randrange(6)
+    kind = r.randrange(4)
+    if kind == 0:
+        own.add_rows(Yielding(target), Yielding(source))
+        own.swap_rows(Yielding(source), target)
+        return own.to_list()
+    if kind == 1:
+        result, log = own.echelon_form()
+        return result.to_list(), log
+    if kind == 2:
+        result, log = own.row_echelon_full_matrix()
+        return result.to_list(), log, own.rank(), own.kernel()
+    reduced = Matrix([row for row in own.echelon_form()[0].to_list() if any(row)])
+    reduced.append_row([r.randint(0, 1) for _ in range(WIDTH)])
+    result, log = reduced.echelon_form_last_row_dep()
+    return result.to_list(), log
+
+
+class Churn(threading.Thread):
+    """Changes a list of rows and a list of entries until told to stop."""
+
+    def __init__(self, rows):
+        super().__init__()
+        self.known = {tuple(row) for row in rows}
+        self.rows = list(rows)
+        self.entries = [0] * WIDTH
+        self.stop = threading.Event()
+
+    def run(self):
+        r = random.Random(5)
+        while not self.stop.is_set():
+            self.rows.append(list(r.choice(list(self.known))))
+            if len(self.rows) > 6:
+                self.rows.pop(r.randrange(len(self.rows)))
+            if r.random() < 0.1:
+                self.rows.clear()
+            self.entries.append(r.randint(0, 1))
+            if len(self.entries) > WIDTH + 2 or r.random() < 0.3:
+                del self.entries[r.randrange(len(self.entries)):]
+            time.sleep(0)
+
+
 class Worker(threading.Thread):
-    def __init__(self, seed, shared, appendable):
+    def __init__(self, seed, shared, appendable, churn, barrier):
         super().__init__()
         self.random = random.Random(seed)
         self.shared = shared
         self.appendable = appendable
+        self.churn = churn
+        self.barrier = barrier
         self.added = {}        # (target, source) -> successful add_rows
         self.appended = []     # rows appended successfully
         self.conflicts = 0
         self.unexpected = []
         own_rows = [[self.random.randint(0, 1) for _ in range(WIDTH)] for _ in range(6)]
         self.own = Matrix(own_rows)
-        self.own_expected = Matrix(own_rows)
+        self.replay = (Matrix(own_rows), random.Random(seed))
+        self.own_random = random.Random(seed)
+        self.own_seen = []
 
     def step(self):
         r = self.random
-        choice = r.randrange(6)
+        choice = r.randrange(8)
         m = self.shared
         if choice == 0:
             target, source = r.choice(TARGETS), r.choice(SOURCES)
@@ -77,16 +132,18 @@ class Worker(threading.Thread):
             rows = m.to_list()
             assert all(len(row) == WIDTH for row in rows) and len(rows) >= 8
             assert not m.is_zero_row(Yielding(0)) or not any(rows[0])
+        elif choice == 5:
+            # Lists that the churning thread changes meanwhile: the rows read
+            # are rows it held, and the entries a run of its 0s and 1s.
+            assert {tuple(row) for row in Matrix(self.churn.rows).to_list()} <= self.churn.known
+            single = Matrix([])
+            single.append_row(self.churn.entries)
+            assert set(single.to_list()[0]) <= {0, 1} and len(single.to_list()[0]) <= WIDTH + 2
         else:
-            # The thread's own matrix: no other thread touches it, so no
-            # call on it may fail, yielding or not.
-            target, source = r.randrange(6), r.randrange(6)
-            self.own.add_rows(Yielding(target), Yielding(source))
-            self.own_expected.add_rows(target, source)
-            self.own.swap_rows(Yielding(source), target)
-            self.own_expected.swap_rows(source, target)
+            self.own_seen.append(own_step(self.own_random, self.own))
 
     def run(self):
+        self.barrier.wait()
         for _ in range(250):
             try:
                 self.step()
@@ -97,6 +154,11 @@ class Worker(threading.Thread):
                     self.unexpected.append(repr(error))
             except BaseException as error:  # noqa: B902 - anything else is a fault
                 self.unexpected.append(repr(error))
+
+    def check_own(self):
+        """The thread's own matrix gave what one thread alone gets."""
+        own, r = self.replay
+        assert [own_step(r, own) for _ in self.own_seen] == self.own_seen
 
 
 def test_shared_and_own_matrices_under_thread_switches():
@@ -113,15 +175,20 @@ def run_round(rng, number):
     appendable = [[rng.randint(0, 1) for _ in range(WIDTH)] for _ in range(5)]
     shared = Matrix(initial)
 
+    churn = Churn(appendable)
+    barrier = threading.Barrier(6)
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)
     try:
-        workers = [Worker(6 * number + seed, shared, appendable) for seed in range(6)]
+        workers = [Worker(6 * number + seed, shared, appendable, churn, barrier) for seed in range(6)]
+        churn.start()
         for worker in workers:
             worker.start()
         for worker in workers:
             worker.join()
     finally:
+        churn.stop.set()
+        churn.join()
         sys.setswitchinterval(interval)
 
     assert [w.unexpected for w in workers] == [[]] * len(workers)
@@ -141,7 +208,7 @@ def run_round(rng, number):
     assert sorted(tuple(row) for row in final[8:]) == appended
 
     for worker in workers:
-        assert worker.own.to_list() == worker.own_expected.to_list()
+        worker.check_own()
     return sum(w.conflicts for w in workers)
 
 
