@@ -56,9 +56,10 @@ Ref make_module() {
     make_panic_type();
     Ref module = checked(PyModule_Create2(&g_module_def, k_api_version));
 #ifdef Py_GIL_DISABLED
-    // A free-threaded interpreter keeps its GIL off for this module: every
-    // object shared between calls is made once, here, or guarded (the
-    // borrow counter, the kept ints of logs, the kept blocks of the core).
+    // A free-threaded interpreter keeps its GIL off for this module: what
+    // calls share is made here, once, or guarded (each matrix's borrow
+    // counter, the core's kept blocks), and lists are read item by item
+    // with references of their own (convert.cpp).
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_NOT_USED) < 0)
         throw_pending();
 #endif
