@@ -17,7 +17,6 @@
 // back.  Results of operations are packed whenever their contents allow.
 #pragma once
 
-#include <cstring>
 #include <span>
 #include <string>
 #include <utility>
@@ -42,12 +41,7 @@ class KnownLeads {
 public:
     /// Known, none yet (for a matrix without rows), or not known.
     explicit KnownLeads(bool known = true) : known_(known) {}
-    /// Copied as one block: the vector's own copy would construct the
-    /// positions one by one.
-    KnownLeads(const KnownLeads& other) : known_(other.known_), leads_(other.leads_.size()) {
-        if (!leads_.empty())
-            std::memcpy(leads_.data(), other.leads_.data(), leads_.size() * sizeof(Index));
-    }
+    KnownLeads(const KnownLeads& other) : known_(other.known_), leads_(block_copy(other.leads_)) {}
     KnownLeads& operator=(const KnownLeads& other) {
         if (this != &other)
             *this = KnownLeads(other);

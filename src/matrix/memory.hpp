@@ -5,10 +5,12 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace quorvel {
 
@@ -112,5 +114,16 @@ private:
         return count >= k_large_block / sizeof(T);
     }
 };
+
+/// A copy of `from` made as one block: the vector's own copy would construct
+/// the elements one by one through the allocator.
+template <class T>
+[[nodiscard]] std::vector<T, UninitialisedAllocator<T>> block_copy(
+    const std::vector<T, UninitialisedAllocator<T>>& from) {
+    std::vector<T, UninitialisedAllocator<T>> copy(from.size());
+    if (!copy.empty())
+        std::memcpy(copy.data(), from.data(), copy.size() * sizeof(T));
+    return copy;
+}
 
 }  // namespace quorvel

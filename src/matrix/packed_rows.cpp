@@ -105,14 +105,9 @@ PackedRows::PackedRows(Index nrows, Index ncols)
     : nrows_(nrows), ncols_(nrows == 0 ? 0 : ncols), stride_(words_for(ncols_)),
       words_(nrows * stride_) {}
 
-// The words are copied as one block; the vector's own copy would construct
-// them one by one.
 PackedRows::PackedRows(const PackedRows& other)
     : nrows_(other.nrows_), ncols_(other.ncols_), stride_(other.stride_),
-      words_(other.nrows_ * other.stride_) {
-    if (!words_.empty())
-        std::memcpy(words_.data(), other.words_.data(), words_.size() * sizeof(Word));
-}
+      words_(block_copy(other.words_)) {}
 
 PackedRows& PackedRows::operator=(const PackedRows& other) {
     if (this != &other) {
